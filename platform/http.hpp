@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace orvanta {
+
+struct HttpResponse {
+    std::uint32_t statusCode;
+    std::string body;
+};
+
+// Called after every chunk written: bytes received so far, and the Content-Length (0 if unknown).
+using ProgressCallback = std::function<void(std::uint64_t received, std::uint64_t total)>;
+
+// Splits an absolute http(s) URL. The outputs are written only on success; path is "/" at least.
+// port is the one written in the URL, else 443 (https) or 80 (http).
+bool splitUrl(const std::string& url, std::string& host, std::string& path, bool& secure,
+              std::uint16_t& port);
+bool splitUrl(const std::string& url, std::string& host, std::string& path, bool& secure);
+
+// One synchronous request. Absent when no response arrived; present whatever its status.
+std::optional<HttpResponse> httpRequest(const std::string& url, const std::string& verb,
+                                        const std::optional<std::string>& headers,
+                                        const std::optional<std::string>& body);
+
+// GET of a small document into memory (bodies over the text limit give no response).
+std::optional<HttpResponse> fetchText(const std::string& url);
+
+// GET streamed into destinationPath. True only for a 2xx status whose whole body reached the file.
+bool downloadToFile(const std::string& url, const std::string& destinationPath,
+                    ProgressCallback progress);
+
+// Transfer limits. The defaults are the product's; tests shorten them.
+struct HttpLimits {
+    long connectTimeoutSeconds = 60;
+    long lowSpeedTimeSeconds = 30;  // a transfer slower than 1 byte/s for this long fails
+    std::uint64_t maxTextBytes = 4u * 1024u * 1024u;
+    std::string caBundle;  // PEM bundle trusted instead of the system store; empty: the build's
+};
+HttpLimits& httpLimits();
+
+} // namespace orvanta

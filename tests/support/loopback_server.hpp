@@ -1,0 +1,35 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace orvanta::test {
+
+// An in-process HTTP or HTTPS server on 127.0.0.1 at a port the system picks. Register handlers
+// on server() before start(); the server stops when the object goes.
+class LoopbackServer {
+  public:
+    LoopbackServer();                                                 // plain HTTP
+    LoopbackServer(const std::string& certPath, const std::string& keyPath);  // HTTPS
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    httplib::Server& server() { return *server_; }
+    void start();
+    void stop();
+    int port() const { return port_; }
+    // "http://127.0.0.1:PORT" + path (https when secure).
+    std::string url(const std::string& path) const;
+
+  private:
+    std::unique_ptr<httplib::Server> server_;
+    bool secure_ = false;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+} // namespace orvanta::test

@@ -1,0 +1,14 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    // Tests talk to loopback servers only; an inherited proxy would send them elsewhere.
+    for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
+                             "ALL_PROXY", "ftp_proxy", "FTP_PROXY"}) {
+        unsetenv(name);
+    }
+    setenv("no_proxy", "*", 1);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

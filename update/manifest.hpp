@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace orvanta {
+
+struct UpdateManifest {
+    std::string game_version;
+    std::string game_url;
+    std::string game_sha256;
+    std::string launcher_version;
+    std::string launcher_url;
+    std::string launcher_sha256;
+    std::string changelog;
+};
+
+// The address the launcher checks, fixed when the program is built.
+extern const std::string manifestUrl;
+
+// Present exactly when text is a valid manifest; never throws.
+std::optional<UpdateManifest> parseManifest(const std::string& text);
+
+} // namespace orvanta
