@@ -1,0 +1,141 @@
+// orvanta-publish: puts a game build (and optionally a launcher build) into a download folder
+// and writes the update manifest the launcher reads.
+
+#include "publish/publish.hpp"
+
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int exitPublishFailed = 1;
+constexpr int exitUsage = 2;
+
+constexpr const char* helpText =
+    R"(Usage: orvanta-publish --game PATH --version TEXT --base-url URL --out DIR
+                       [--changelog FILE] [--launcher PATH --launcher-version TEXT]
+
+Publishes a game build for the Orvanta launcher. Writes DIR/orvanta-downloads/ with the game
+file, named after its version, and manifest.json, which announces it. Serve DIR from any
+static web server or CDN so that BASE-URL/orvanta-downloads/manifest.json is the address the
+launcher was built with (ORVANTA_MANIFEST_URL).
+
+Options:
+  --game PATH              the game executable to publish (required)
+  --version TEXT           the build's version text, e.g. 1.4.2 (required); players whose
+                           installed version differs get this build
+  --base-url URL           http:// or https:// address under which DIR is served (required);
+                           a trailing slash is ignored
+  --out DIR                the folder to publish into (required); created when missing;
+                           earlier builds' files in it are kept
+  --changelog FILE         UTF-8 text shown to players in the launcher (optional)
+  --launcher PATH          a launcher build to announce alongside (optional; needs
+                           --launcher-version)
+  --launcher-version TEXT  the launcher build's version text (with --launcher)
+  --help, -h               show this help and exit
+
+Each option takes its value as the next argument or after '=' (--version=1.4.2).
+The game file is copied to Orvanta-<version>.exe; the manifest is written last and
+atomically, so the server never announces a file that is not fully in place.
+
+Exit status: 0 published, 1 publishing failed, 2 invalid command line.
+)";
+
+struct Option {
+    std::string* target;
+    bool required;
+};
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "orvanta-publish: %s (see --help)\n", message.c_str());
+    return exitUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    orvanta::publish::PublishRequest request;
+    const std::map<std::string, Option, std::less<>> options = {
+        {"--game", {&request.gamePath, true}},
+        {"--version", {&request.version, true}},
+        {"--base-url", {&request.baseUrl, true}},
+        {"--out", {&request.outDirectory, true}},
+        {"--changelog", {&request.changelogPath, false}},
+        {"--launcher", {&request.launcherPath, false}},
+        {"--launcher-version", {&request.launcherVersion, false}},
+    };
+
+    const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    for (std::string_view argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(helpText, stdout);
+            return 0;
+        }
+    }
+
+    std::map<std::string, bool, std::less<>> seen;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string_view argument = arguments[i];
+        if (argument.substr(0, 2) != "--") {
+            return usageError("unexpected argument: " + std::string(argument));
+        }
+        std::string_view name = argument;
+        std::optional<std::string> value;
+        if (const auto equals = argument.find('='); equals != std::string_view::npos) {
+            name = argument.substr(0, equals);
+            value = std::string(argument.substr(equals + 1));
+        }
+        const auto option = options.find(name);
+        if (option == options.end()) {
+            return usageError("unknown option: " + std::string(name));
+        }
+        if (seen[std::string(name)]) {
+            return usageError("option given twice: " + std::string(name));
+        }
+        seen[std::string(name)] = true;
+        if (!value) {
+            if (i + 1 >= arguments.size()) {
+                return usageError("option " + std::string(name) + " needs a value");
+            }
+            value = std::string(arguments[++i]);
+        }
+        *option->second.target = *value;
+    }
+
+    std::string missing;
+    for (const auto& [name, option] : options) {
+        if (option.required && !seen[name]) {
+            missing += (missing.empty() ? "" : ", ") + name;
+        }
+    }
+    if (!missing.empty()) {
+        return usageError("missing required option" +
+                          std::string(missing.find(',') == std::string::npos ? " " : "s ") +
+                          missing);
+    }
+
+    if (request.launcherPath.empty() != request.launcherVersion.empty() ||
+        seen["--launcher"] != seen["--launcher-version"]) {
+        return usageError("--launcher and --launcher-version must be given together");
+    }
+
+    const orvanta::publish::PublishOutcome outcome = orvanta::publish::publishBuild(request);
+    if (!outcome.error.empty()) {
+        std::fprintf(stderr, "orvanta-publish: %s\n", outcome.error.c_str());
+        return exitPublishFailed;
+    }
+    const auto& manifest = outcome.result.manifest;
+    std::printf("Published game %s as %s\n  sha256 %s\n", manifest.game_version.c_str(),
+                manifest.game_url.c_str(), manifest.game_sha256.c_str());
+    if (!manifest.launcher_url.empty()) {
+        std::printf("Published launcher %s as %s\n  sha256 %s\n", manifest.launcher_version.c_str(),
+                    manifest.launcher_url.c_str(), manifest.launcher_sha256.c_str());
+    }
+    std::printf("Wrote %s\nLaunchers built with ORVANTA_MANIFEST_URL=%s will install it.\n",
+                outcome.result.manifestPath.c_str(), outcome.result.manifestUrl.c_str());
+    return 0;
+}

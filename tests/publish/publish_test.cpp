@@ -1,0 +1,216 @@
+#include "publish/publish.hpp"
+#include "support/temp_dir.hpp"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvanta::publish {
+namespace {
+
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+// SHA-256 of "abc" and of "abcd", computed independently of the code under test.
+constexpr const char* sha256Abc =
+    "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+constexpr const char* sha256Abcd =
+    "88d4266fd4e6338d13b845fcf289579d209c897823b9217da3e161936f031589";
+
+std::set<std::string> filesIn(const std::string& directory) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+PublishRequest requestFor(const TempDir& dir, const std::string& version) {
+    PublishRequest request;
+    request.gamePath = dir.file("game.exe");
+    request.version = version;
+    request.baseUrl = "https://cdn.example.test/games/";
+    request.outDirectory = dir.file("out");
+    return request;
+}
+
+TEST(PublishBuild, WritesTheGameAndAManifestTheLauncherAccepts) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), "abc");
+    const PublishOutcome outcome = publishBuild(requestFor(dir, "1.2.0"));
+    ASSERT_EQ(outcome.error, "");
+
+    const std::string channel = dir.file("out/orvanta-downloads");
+    EXPECT_EQ(filesIn(channel), (std::set<std::string>{"Orvanta-1.2.0.exe", "manifest.json"}));
+    EXPECT_EQ(readFile(channel + "/Orvanta-1.2.0.exe"), "abc");
+
+    const std::string json = readFile(channel + "/manifest.json");
+    const auto parsed = parseManifest(json);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->game_version, "1.2.0");
+    EXPECT_EQ(parsed->game_url,
+              "https://cdn.example.test/games/orvanta-downloads/Orvanta-1.2.0.exe");
+    EXPECT_EQ(parsed->game_sha256, sha256Abc);
+    EXPECT_EQ(parsed->changelog, "");
+    // Without a launcher build the launcher keys are absent rather than announcing nothing.
+    EXPECT_EQ(json.find("launcher_"), std::string::npos);
+    EXPECT_EQ(outcome.result.manifestUrl,
+              "https://cdn.example.test/games/orvanta-downloads/manifest.json");
+}
+
+TEST(PublishBuild, AnnouncesALauncherBuildBesideTheGame) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), "abc");
+    writeFile(dir.file("launcher"), "abcd");
+    PublishRequest request = requestFor(dir, "2.0");
+    request.baseUrl = "http://127.0.0.1:8080";
+    request.launcherPath = dir.file("launcher");
+    request.launcherVersion = "1.1";
+    ASSERT_EQ(publishBuild(request).error, "");
+
+    const std::string channel = dir.file("out/orvanta-downloads");
+    EXPECT_EQ(filesIn(channel),
+              (std::set<std::string>{"Orvanta-2.0.exe", "orvanta-launcher-1.1", "manifest.json"}));
+    const auto parsed = parseManifest(readFile(channel + "/manifest.json"));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->launcher_version, "1.1");
+    EXPECT_EQ(parsed->launcher_url, "http://127.0.0.1:8080/orvanta-downloads/orvanta-launcher-1.1");
+    EXPECT_EQ(parsed->launcher_sha256, sha256Abcd);
+    EXPECT_EQ(parsed->game_sha256, sha256Abc);
+}
+
+TEST(PublishBuild, ChangelogSurvivesJsonEscapingAndIsTidied) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), "abc");
+    writeFile(dir.file("changes.txt"),
+              "\xEF\xBB\xBF"
+              "Fixed \"quotes\" and C:\\paths\r\n\ttabs, </script>, Gr\xC3\xBC\xC3\x9F"
+              "e \xF0\x9F\x8C\xBE\r\n\r\n");
+    PublishRequest request = requestFor(dir, "1.0");
+    request.changelogPath = dir.file("changes.txt");
+    ASSERT_EQ(publishBuild(request).error, "");
+
+    const auto parsed = parseManifest(readFile(dir.file("out/orvanta-downloads/manifest.json")));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->changelog, "Fixed \"quotes\" and C:\\paths\n\ttabs, </script>, "
+                                 "Gr\xC3\xBC\xC3\x9F"
+                                 "e \xF0\x9F\x8C\xBE");
+}
+
+TEST(PublishBuild, EachVersionGetsItsOwnFileAndEarlierBuildsStay) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), "abc");
+    ASSERT_EQ(publishBuild(requestFor(dir, "1.0")).error, "");
+    writeFile(dir.file("game.exe"), "abcd");
+    ASSERT_EQ(publishBuild(requestFor(dir, "1.1")).error, "");
+
+    const std::string channel = dir.file("out/orvanta-downloads");
+    EXPECT_EQ(filesIn(channel),
+              (std::set<std::string>{"Orvanta-1.0.exe", "Orvanta-1.1.exe", "manifest.json"}));
+    EXPECT_EQ(readFile(channel + "/Orvanta-1.0.exe"), "abc");
+    const auto parsed = parseManifest(readFile(channel + "/manifest.json"));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->game_version, "1.1");
+    EXPECT_EQ(parsed->game_sha256, sha256Abcd);
+}
+
+TEST(PublishBuild, RepublishingAVersionReplacesTheFileWithoutChangingItUnderAReader) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), "abc");
+    ASSERT_EQ(publishBuild(requestFor(dir, "1.0")).error, "");
+    const std::string published = dir.file("out/orvanta-downloads/Orvanta-1.0.exe");
+
+    // A player's download in progress holds the old file open.
+    const int reader = ::open(published.c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    writeFile(dir.file("game.exe"), "abcd");
+    ASSERT_EQ(publishBuild(requestFor(dir, "1.0")).error, "");
+
+    char buffer[16] = {};
+    const ssize_t got = ::pread(reader, buffer, sizeof buffer, 0);
+    ::close(reader);
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(got)), "abc");
+    EXPECT_EQ(readFile(published), "abcd");
+    EXPECT_EQ(parseManifest(readFile(dir.file("out/orvanta-downloads/manifest.json")))->game_sha256,
+              sha256Abcd);
+    EXPECT_EQ(filesIn(dir.file("out/orvanta-downloads")).size(), 2u);
+
+    // Publishing the same bytes again leaves the file itself alone.
+    struct stat before {};
+    struct stat after {};
+    ASSERT_EQ(::stat(published.c_str(), &before), 0);
+    ASSERT_EQ(publishBuild(requestFor(dir, "1.0")).error, "");
+    ASSERT_EQ(::stat(published.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+TEST(PublishBuild, AFailedPublicationLeavesTheServedManifestAsItWas) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), "abc");
+    ASSERT_EQ(publishBuild(requestFor(dir, "1.0")).error, "");
+    const std::string manifestPath = dir.file("out/orvanta-downloads/manifest.json");
+    const std::string before = readFile(manifestPath);
+
+    PublishRequest badChangelog = requestFor(dir, "1.1");
+    writeFile(dir.file("changes.txt"), "caf\xE9"); // Latin-1, not UTF-8
+    badChangelog.changelogPath = dir.file("changes.txt");
+    EXPECT_NE(publishBuild(badChangelog).error.find("not UTF-8"), std::string::npos);
+
+    PublishRequest missingGame = requestFor(dir, "1.1");
+    missingGame.gamePath = dir.file("nothing.exe");
+    EXPECT_NE(publishBuild(missingGame).error.find("game file not found"), std::string::npos);
+
+    EXPECT_EQ(readFile(manifestPath), before);
+    EXPECT_EQ(filesIn(dir.file("out/orvanta-downloads")),
+              (std::set<std::string>{"Orvanta-1.0.exe", "manifest.json"}));
+}
+
+TEST(PublishNames, VersionsBecomeDistinctSafeFileNames) {
+    EXPECT_EQ(gameFileName("1.2.0"), "Orvanta-1.2.0.exe");
+    EXPECT_EQ(gameFileName("2024-06-01_rc1"), "Orvanta-2024-06-01_rc1.exe");
+    EXPECT_EQ(launcherFileName("1.1"), "orvanta-launcher-1.1");
+
+    for (const std::string& version :
+         {std::string("../../etc/passwd"), std::string("1.0 beta"), std::string("v/1"),
+          std::string("caf\xC3\xA9"), std::string(300, '9')}) {
+        const std::string name = gameFileName(version);
+        EXPECT_EQ(name.find('/'), std::string::npos) << name;
+        EXPECT_EQ(name.find(' '), std::string::npos) << name;
+        EXPECT_LT(name.size(), 100u) << name;
+    }
+    // Texts that would sanitize alike still get different files.
+    EXPECT_NE(gameFileName("1.0 beta"), gameFileName("1.0_beta"));
+    EXPECT_NE(gameFileName("1.0 beta"), gameFileName("1.0/beta"));
+    EXPECT_NE(gameFileName(std::string(300, '9')), gameFileName(std::string(301, '9')));
+}
+
+TEST(PublishChecks, VersionTexts) {
+    EXPECT_FALSE(checkVersion("1.4.2").has_value());
+    EXPECT_FALSE(checkVersion("1.0 beta").has_value());
+    EXPECT_FALSE(checkVersion("\xC3\xA9t\xC3\xA9").has_value());
+    for (const std::string& bad : {"", " 1.0", "1.0\n", "1.\t0", "1.0\x7F", "\xC3"}) {
+        EXPECT_TRUE(checkVersion(bad).has_value()) << bad;
+    }
+}
+
+TEST(PublishChecks, BaseUrls) {
+    EXPECT_EQ(normalizeBaseUrl("https://cdn.example.test").url, "https://cdn.example.test");
+    EXPECT_EQ(normalizeBaseUrl("https://cdn.example.test//").url, "https://cdn.example.test");
+    EXPECT_EQ(normalizeBaseUrl("HTTP://127.0.0.1:8080/a/b/").url, "HTTP://127.0.0.1:8080/a/b");
+    EXPECT_EQ(channelUrl("http://h/x", "f.exe"), "http://h/x/orvanta-downloads/f.exe");
+    for (const std::string& bad :
+         {"", "cdn.example.test", "ftp://cdn.example.test", "https://", "https:///files",
+          "https://:443/", "https://cdn.example.test/?channel=beta", "https://h/#x",
+          "https://h/a b"}) {
+        const BaseUrl result = normalizeBaseUrl(bad);
+        EXPECT_EQ(result.url, "") << bad;
+        EXPECT_NE(result.error, "") << bad;
+    }
+}
+
+} // namespace
+} // namespace orvanta::publish
