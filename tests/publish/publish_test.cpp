@@ -192,7 +192,7 @@ TEST(PublishChecks, VersionTexts) {
     EXPECT_FALSE(checkVersion("1.4.2").has_value());
     EXPECT_FALSE(checkVersion("1.0 beta").has_value());
     EXPECT_FALSE(checkVersion("\xC3\xA9t\xC3\xA9").has_value());
-    for (const std::string& bad : {"", " 1.0", "1.0\n", "1.\t0", "1.0\x7F", "\xC3"}) {
+    for (const char* bad : {"", " 1.0", "1.0\n", "1.\t0", "1.0\x7F", "\xC3"}) {
         EXPECT_TRUE(checkVersion(bad).has_value()) << bad;
     }
 }
@@ -202,7 +202,7 @@ TEST(PublishChecks, BaseUrls) {
     EXPECT_EQ(normalizeBaseUrl("https://cdn.example.test//").url, "https://cdn.example.test");
     EXPECT_EQ(normalizeBaseUrl("HTTP://127.0.0.1:8080/a/b/").url, "HTTP://127.0.0.1:8080/a/b");
     EXPECT_EQ(channelUrl("http://h/x", "f.exe"), "http://h/x/orvanta-downloads/f.exe");
-    for (const std::string& bad :
+    for (const char* bad :
          {"", "cdn.example.test", "ftp://cdn.example.test", "https://", "https:///files",
           "https://:443/", "https://cdn.example.test/?channel=beta", "https://h/#x",
           "https://h/a b"}) {
