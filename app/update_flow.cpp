@@ -1,0 +1,92 @@
+#include "app/launcher.hpp"
+#include "update/game_install.hpp"
+#include "update/install.hpp"
+#include "update/update_check.hpp"
+
+#include <filesystem>
+
+namespace orvanta {
+
+namespace {
+
+constexpr const char* unreachableMessage = "Could not reach update server.";
+constexpr const char* invalidManifestMessage = "Update manifest is invalid.";
+constexpr const char* missingGameMessage = "Game files are missing. Try restarting the launcher.";
+
+bool isSuccess(const std::optional<HttpResponse>& response) {
+    return response && response->statusCode >= 200 && response->statusCode <= 299;
+}
+
+} // namespace
+
+// Fetches the manifest, brings the installed game up to it and ends in Ready or Error. The phase
+// is always set before setStatus, which colours the dot by it.
+void Launcher::checkForUpdates() {
+    const std::optional<HttpResponse> response = fetchText(manifestAddress);
+    if (!isSuccess(response)) {
+        phase = LauncherPhase::Error;
+        lastError = unreachableMessage;
+        setStatus(lastError, errorColor);
+        setChangelog("Connect to the internet and press Retry.");
+        return;
+    }
+
+    manifest = parseManifest(response->body);
+    if (!manifest) {
+        phase = LauncherPhase::Error;
+        lastError = invalidManifestMessage;
+        setStatus(lastError, errorColor);
+        setChangelog("The update file on the server may be misconfigured.");
+        return;
+    }
+    const UpdateManifest& current = *manifest;
+    setChangelog(current.changelog.empty() ? "No changelog for this version." : current.changelog);
+
+    if (needsUpdate(current) && !downloadAndInstall(current)) {
+        phase = LauncherPhase::Error;
+        setStatus(lastError, errorColor);
+        return;
+    }
+
+    installedVersion = readTrimmedFile(versionPath);
+    if (installedVersion.empty()) {
+        installedVersion = current.game_version;
+    }
+    versionText.setString(
+        utf8ToDisplay("Installed v" + installedVersion + "   |   Latest v" + current.game_version));
+
+    if (std::filesystem::exists(std::filesystem::path(exePath))) {
+        phase = LauncherPhase::Ready;
+        setStatus("Ready to play.", statusColor);
+        setProgress(1.0f);
+    } else {
+        phase = LauncherPhase::Error;
+        lastError = missingGameMessage;
+        setStatus(lastError, errorColor);
+    }
+}
+
+bool Launcher::needsUpdate(const UpdateManifest& current) const {
+    return gameNeedsUpdate(exePath, installedVersion, current);
+}
+
+bool Launcher::downloadAndInstall(const UpdateManifest& current) {
+    phase = LauncherPhase::Downloading;
+    setStatus("Downloading update...", statusColor);
+    setProgress(0.0f);
+
+    const std::string failure = installGameBuild(
+        current, exePath, versionPath,
+        [this](std::uint64_t received, std::uint64_t total) {
+            onDownloadProgress(received, total);
+        },
+        [this] { setStatus("Verifying download...", statusColor); });
+    if (!failure.empty()) {
+        lastError = failure;
+        return false;
+    }
+    installedVersion = current.game_version;
+    return true;
+}
+
+} // namespace orvanta
