@@ -1,0 +1,86 @@
+// URL splitting: whatever the manifest names as the game's address reaches this parser. A split
+// must never hand the request line or the Host header anything that could break out of them.
+#include "platform/http.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        if (c != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool hasByteOf(const std::string& text, const std::string& bytes) {
+    return text.find_first_of(bytes) != std::string::npos;
+}
+
+const std::string controlBytes("\r\n\t \0", 5);
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string url(reinterpret_cast<const char*>(data), size);
+
+    std::string host = "unchanged-host";
+    std::string path = "unchanged-path";
+    bool secure = true;
+    std::uint16_t port = 7;
+    const bool ok = orvanta::splitUrl(url, host, path, secure, port);
+
+    std::string shortHost = "unchanged-host";
+    std::string shortPath = "unchanged-path";
+    bool shortSecure = true;
+    const bool shortOk = orvanta::splitUrl(url, shortHost, shortPath, shortSecure);
+    require(ok == shortOk);
+
+    if (!ok) {
+        // A rejected URL leaves every output as it was.
+        require(host == "unchanged-host" && path == "unchanged-path" && secure && port == 7);
+        require(shortHost == "unchanged-host" && shortPath == "unchanged-path" && shortSecure);
+        return 0;
+    }
+    require(shortHost == host && shortPath == path && shortSecure == secure);
+
+    // Only absolute http and https URLs, and the scheme decides whether TLS is used.
+    require(startsWithIgnoringCase(url, secure ? "https:" : "http:"));
+    require(!url.empty());
+    require(port != 0);
+
+    // The host goes into the Host header and the path into the request line.
+    require(!host.empty());
+    require(!hasByteOf(host, controlBytes + "/@"));
+    require(!path.empty() && path[0] == '/');
+    require(!hasByteOf(path, controlBytes));
+
+    // Splitting what the split produced gives the same parts again.
+    const std::string rebuilt =
+        std::string(secure ? "https" : "http") + "://" + host + ":" + std::to_string(port) + path;
+    std::string host2;
+    std::string path2;
+    bool secure2 = !secure;
+    std::uint16_t port2 = 0;
+    require(orvanta::splitUrl(rebuilt, host2, path2, secure2, port2));
+    require(host2 == host && path2 == path && secure2 == secure && port2 == port);
+    return 0;
+}
