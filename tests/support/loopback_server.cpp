@@ -14,7 +14,9 @@ LoopbackServer::LoopbackServer(const std::string& certPath, const std::string& k
     }
 }
 
-LoopbackServer::~LoopbackServer() { stop(); }
+LoopbackServer::~LoopbackServer() {
+    stop();
+}
 
 void LoopbackServer::start() {
     port_ = server_->bind_to_any_port("127.0.0.1");
@@ -35,8 +37,7 @@ void LoopbackServer::stop() {
 }
 
 std::string LoopbackServer::url(const std::string& path) const {
-    return std::string(secure_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) +
-           path;
+    return std::string(secure_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
 } // namespace orvanta::test

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <httplib.h>
-
 #include <memory>
 #include <string>
 #include <thread>
@@ -12,8 +11,8 @@ namespace orvanta::test {
 // on server() before start(); the server stops when the object goes.
 class LoopbackServer {
   public:
-    LoopbackServer();                                                 // plain HTTP
-    LoopbackServer(const std::string& certPath, const std::string& keyPath);  // HTTPS
+    LoopbackServer();                                                        // plain HTTP
+    LoopbackServer(const std::string& certPath, const std::string& keyPath); // HTTPS
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;

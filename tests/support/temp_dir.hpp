@@ -22,7 +22,7 @@ class TempDir {
 // Sets an environment variable for the lifetime of the object, then restores it.
 class ScopedEnv {
   public:
-    ScopedEnv(std::string name, const char* value);  // nullptr unsets it
+    ScopedEnv(std::string name, const char* value); // nullptr unsets it
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     // Tests talk to loopback servers only; an inherited proxy would send them elsewhere.

@@ -1,0 +1,39 @@
+#include "platform/file_sync.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvanta {
+
+namespace {
+
+// Closes the descriptor when the scope ends, on every path.
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+} // namespace
+
+bool makeExecutableAndFlush(const std::string& path) {
+    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) {
+        return false;
+    }
+    return ::fchmod(file.fd, 0755) == 0 && ::fsync(file.fd) == 0;
+}
+
+void flushDirectory(const std::string& directory) {
+    FileDescriptor folder{
+        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (folder.fd >= 0) {
+        ::fsync(folder.fd);
+    }
+}
+
+} // namespace orvanta

@@ -1,0 +1,75 @@
+#include "platform/sha256.hpp"
+
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+namespace orvanta {
+
+namespace {
+
+constexpr std::size_t readBufferSize = 8192;
+
+struct DigestContextFree {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+} // namespace
+
+std::string sha256File(const std::string& path) {
+    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) {
+        return {};
+    }
+    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+        return {};
+    }
+    std::array<unsigned char, readBufferSize> buffer{};
+    for (;;) {
+        const ssize_t count = ::read(file.fd, buffer.data(), buffer.size());
+        if (count == 0) {
+            break;
+        }
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            // A read error is a failure, not an early end: a digest of part of the file would
+            // be reported as the file's own.
+            return {};
+        }
+        if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count)) != 1) {
+            return {};
+        }
+    }
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int digestLength = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest.data(), &digestLength) != 1) {
+        return {};
+    }
+    static constexpr char hexDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(digestLength * 2u);
+    for (unsigned int i = 0; i < digestLength; ++i) {
+        text += hexDigits[digest[i] >> 4u];
+        text += hexDigits[digest[i] & 0x0Fu];
+    }
+    return text;
+}
+
+} // namespace orvanta

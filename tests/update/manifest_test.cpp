@@ -1,0 +1,91 @@
+#include "update/manifest.hpp"
+
+#include <gtest/gtest.h>
+
+namespace orvanta {
+namespace {
+
+TEST(ParseManifest, ReadsEverySevenFieldsAndIgnoresOtherKeys) {
+    const auto manifest = parseManifest(R"({
+        "changelog": "Line one\nCarrots \u00e9t\u00e9",
+        "game_version": "1.4.2", "game_url": "https://cdn.example/Orvanta-1.4.2.exe",
+        "game_sha256": "ABCDEF", "launcher_version": "2.0",
+        "launcher_url": "https://cdn.example/launcher", "launcher_sha256": "00ff",
+        "future_field": {"nested": [1, 2, null]}, "Game_Version": 7
+    })");
+    ASSERT_TRUE(manifest.has_value());
+    EXPECT_EQ(manifest->game_version, "1.4.2");
+    EXPECT_EQ(manifest->game_url, "https://cdn.example/Orvanta-1.4.2.exe");
+    EXPECT_EQ(manifest->game_sha256, "ABCDEF");
+    EXPECT_EQ(manifest->launcher_version, "2.0");
+    EXPECT_EQ(manifest->launcher_url, "https://cdn.example/launcher");
+    EXPECT_EQ(manifest->launcher_sha256, "00ff");
+    EXPECT_EQ(manifest->changelog, "Line one\nCarrots \xC3\xA9t\xC3\xA9");
+}
+
+TEST(ParseManifest, OnlyVersionAndUrlAreRequired) {
+    const auto manifest = parseManifest(R"({"game_version":" v1 ","game_url":"http://h/g"})");
+    ASSERT_TRUE(manifest.has_value());
+    EXPECT_EQ(manifest->game_version, " v1 "); // taken as it stands
+    EXPECT_EQ(manifest->game_sha256, "");
+    EXPECT_EQ(manifest->changelog, "");
+
+    EXPECT_FALSE(parseManifest(R"({"game_version":"","game_url":"http://h/g"})"));
+    EXPECT_FALSE(parseManifest(R"({"game_url":"http://h/g"})"));
+    EXPECT_FALSE(parseManifest(R"({"game_version":"1","game_url":""})"));
+    EXPECT_FALSE(parseManifest(R"({"game_version":"1"})"));
+    EXPECT_FALSE(parseManifest(R"({"GAME_VERSION":"1","game_url":"http://h/g"})"));
+}
+
+TEST(ParseManifest, RejectsAnyOtherTypeUnderAKnownKey) {
+    for (const char* key : {"game_version", "game_url", "game_sha256", "launcher_version",
+                            "launcher_url", "launcher_sha256", "changelog"}) {
+        for (const char* value : {"null", "1", "true", "false", "[]", "{}", "[\"1\"]"}) {
+            std::string text = R"({"game_version":"1","game_url":"http://h/g",")";
+            text += key;
+            text += "\":";
+            text += value;
+            text += "}";
+            EXPECT_FALSE(parseManifest(text)) << text;
+        }
+    }
+}
+
+TEST(ParseManifest, IsStrictAboutTheDocument) {
+    const std::string valid = R"({"game_version":"1","game_url":"http://h/g"})";
+    EXPECT_TRUE(parseManifest(valid));
+    EXPECT_TRUE(parseManifest(" \r\n\t" + valid + "\n "));
+    EXPECT_TRUE(parseManifest("\xEF\xBB\xBF" + valid)); // byte-order mark
+
+    EXPECT_FALSE(parseManifest(""));
+    EXPECT_FALSE(parseManifest("   "));
+    EXPECT_FALSE(parseManifest("<html><body>502 Bad Gateway</body></html>"));
+    EXPECT_FALSE(parseManifest(R"([{"game_version":"1","game_url":"http://h/g"}])"));
+    EXPECT_FALSE(parseManifest("\"just a string\""));
+    EXPECT_FALSE(parseManifest(valid + valid));
+    EXPECT_FALSE(parseManifest(valid + " {}"));
+    EXPECT_FALSE(parseManifest(valid + " x"));
+    EXPECT_FALSE(parseManifest("// note\n" + valid));
+    EXPECT_FALSE(parseManifest(R"({"game_version":"1", /* c */ "game_url":"http://h/g"})"));
+    EXPECT_FALSE(parseManifest(R"({"game_version":"1","game_url":"http://h/g",})"));
+    EXPECT_FALSE(parseManifest(std::string(valid.data(), valid.size() - 1)));
+}
+
+TEST(ParseManifest, RejectsBytesThatAreNotUtf8) {
+    EXPECT_FALSE(parseManifest("{\"game_version\":\"1\xFF\",\"game_url\":\"http://h/g\"}"));
+    EXPECT_FALSE(parseManifest("{\"game_version\":\"\xC3\",\"game_url\":\"http://h/g\"}"));
+    EXPECT_FALSE(parseManifest("{\"changelog\":\"\xED\xA0\x80\",\"game_version\":\"1\","
+                               "\"game_url\":\"http://h/g\"}"));
+    EXPECT_FALSE(parseManifest(std::string("{\"game_version\":\"1\0\",\"game_url\":\"x\"}", 33)));
+}
+
+TEST(ParseManifest, SurvivesDeepNesting) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    EXPECT_FALSE(parseManifest(deep));
+    const std::string deepValue = R"({"game_version":"1","game_url":"http://h/g","x":)" +
+                                  std::string(50000, '[') + std::string(50000, ']') + "}";
+    EXPECT_TRUE(parseManifest(deepValue));
+}
+
+} // namespace
+} // namespace orvanta
