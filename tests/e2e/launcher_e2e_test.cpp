@@ -1,0 +1,289 @@
+// The launcher as a player meets it: the program built for the test server, a real nginx with a
+// test CA on loopback, builds published with orvanta-publish, a real window under Xvfb.
+
+#include "e2e_support.hpp"
+#include "support/temp_dir.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <set>
+
+namespace orvanta::e2e {
+namespace {
+
+using test::fileExists;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+// Where the screen shows what, in window pixels.
+constexpr int dotX = 51, dotY = 157;                // status dot
+constexpr int buttonX = 290, buttonY = 382;         // button centre, where a click lands
+constexpr int buttonFillX = 200, buttonFillY = 396; // inside the button, clear of label and shine
+constexpr int progressY = 206;
+
+constexpr Rgb readyDot{110, 200, 70};
+constexpr Rgb errorDot{235, 95, 75};
+constexpr Rgb readyButton{92, 150, 48};
+constexpr Rgb readyButtonHovered{118, 185, 62};
+constexpr Rgb errorButton{170, 92, 48};
+constexpr Rgb progressColour{110, 180, 60};
+constexpr Rgb errorText{170, 55, 40};
+
+const std::string baseUrl = "https://127.0.0.1:" + std::to_string(ORVANTA_E2E_PORT);
+
+// A game build: a script that records that it ran, and which build it was.
+std::string gameScript(const std::string& build) {
+    return "#!/bin/sh\n# Orvanta test build " + build + "\necho " + build +
+           " > \"$ORVANTA_E2E_MARKER\"\n";
+}
+
+std::set<std::string> filesIn(const std::string& directory) {
+    std::set<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, ignored)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+class LauncherEndToEnd : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        certificateDir_ = new TempDir();
+        std::filesystem::create_directories(certificateDir_->file("trusted"));
+        std::filesystem::create_directories(certificateDir_->file("untrusted"));
+        trusted_ = makeCertificates(certificateDir_->file("trusted"), "Orvanta test CA");
+        untrusted_ = makeCertificates(certificateDir_->file("untrusted"), "Stranger CA");
+        if (trusted_.error.empty()) {
+            // The test launcher was built to trust exactly this bundle.
+            std::filesystem::copy_file(trusted_.caPath, ORVANTA_E2E_CA_BUNDLE,
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
+    }
+    static void TearDownTestSuite() {
+        delete certificateDir_;
+        certificateDir_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_EQ(trusted_.error, "");
+        ASSERT_EQ(untrusted_.error, "");
+        for (const char* sub : {"site", "data", "home", "work", "nginx", "x"}) {
+            std::filesystem::create_directories(dir_.file(sub));
+        }
+        // Fonts found the way a player's copy finds them: assets/fonts beside the working folder.
+        std::filesystem::create_directories(dir_.file("work/assets"));
+        std::filesystem::create_directory_symlink(ORVANTA_SOURCE_DIR "/assets/fonts",
+                                                  dir_.file("work/assets/fonts"));
+        display_.emplace(dir_.file("x"));
+        ASSERT_TRUE(display_->ok()) << readFile(dir_.file("x/xvfb.log"));
+        client_.emplace(display_->name());
+        ASSERT_TRUE(client_->ok());
+        nginx_.emplace(dir_.file("nginx"), dir_.file("site"), trusted_.certPath, trusted_.keyPath,
+                       ORVANTA_E2E_PORT);
+    }
+
+    void TearDown() override {
+        if (HasFailure() && lastShot_) {
+            const std::string path = std::string(ORVANTA_E2E_ARTIFACTS) + "/" +
+                                     testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                     ".ppm";
+            lastShot_->savePpm(path);
+            std::cerr << "last screen saved to " << path << "\nlauncher output:\n"
+                      << readFile(dir_.file("launcher.log")) << "\nnginx error log:\n"
+                      << readFile(dir_.file("nginx/error.log")) << "\n";
+        }
+        launcher_.reset();
+        nginx_.reset();
+        client_.reset();
+        display_.reset();
+    }
+
+    void publish(const std::string& version) {
+        writeFile(dir_.file("build.exe"), gameScript(version), true);
+        const RunResult run =
+            runProgram({ORVANTA_PUBLISH_PROGRAM, "--game", dir_.file("build.exe"), "--version",
+                        version, "--base-url", baseUrl, "--out", dir_.file("site")});
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+    }
+
+    std::string installDir() const { return dir_.file("data/Orvanta"); }
+    std::string installedGame() const { return installDir() + "/Orvanta.exe"; }
+    std::string marker() const { return dir_.file("game-started.txt"); }
+
+    void startLauncher() {
+        EnvChanges env = noProxyEnvironment();
+        env["DISPLAY"] = display_->name();
+        env["XDG_DATA_HOME"] = dir_.file("data");
+        env["HOME"] = dir_.file("home");
+        env["ORVANTA_E2E_MARKER"] = marker();
+        launcher_.reset();
+        launcher_.emplace(std::vector<std::string>{ORVANTA_E2E_LAUNCHER}, dir_.file("work"), env,
+                          dir_.file("launcher.log"));
+        window_ = 0;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                window_ = client_->findWindow("Orvanta");
+                return window_ != 0 || !launcher_->running();
+            },
+            60s))
+            << "no launcher window appeared";
+        ASSERT_NE(window_, 0u) << "the launcher ended early: "
+                               << readFile(dir_.file("launcher.log"));
+    }
+
+    // Waits until the status dot shows dot, keeping the screen it was seen on.
+    bool waitForDot(Rgb dot) {
+        return waitUntil(
+            [&] {
+                lastShot_ = client_->capture(window_);
+                return lastShot_ && lastShot_->width > dotX && lastShot_->height > dotY &&
+                       lastShot_->at(dotX, dotY).near(dot);
+            },
+            90s, 150ms);
+    }
+
+    void expectReadyScreen() {
+        ASSERT_TRUE(waitForDot(readyDot))
+            << "never Ready; dot shows " << (lastShot_ ? toString(lastShot_->at(dotX, dotY)) : "-");
+        const Screenshot& shot = *lastShot_;
+        EXPECT_EQ(shot.width, 580);
+        EXPECT_EQ(shot.height, 460);
+        const Rgb fill = shot.at(buttonFillX, buttonFillY);
+        EXPECT_TRUE(fill.near(readyButton) || fill.near(readyButtonHovered)) << toString(fill);
+        // A full progress bar: the fill runs the whole track.
+        for (int x : {48, 120, 290, 460, 531}) {
+            EXPECT_TRUE(shot.at(x, progressY).near(progressColour))
+                << "progress at x " << x << ": " << toString(shot.at(x, progressY));
+        }
+    }
+
+    void expectErrorScreen() {
+        // Keep the pointer off the button so its colour is the plain one.
+        ASSERT_TRUE(moveMouse(display_->name(), window_, 5, 5));
+        ASSERT_TRUE(waitForDot(errorDot))
+            << "never Error; dot shows " << (lastShot_ ? toString(lastShot_->at(dotX, dotY)) : "-");
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                lastShot_ = client_->capture(window_);
+                return lastShot_ && lastShot_->at(buttonFillX, buttonFillY).near(errorButton);
+            },
+            10s));
+        // The status line is written in the error colour.
+        EXPECT_GT(lastShot_->count(64, 140, 540, 170, errorText, 8), 20);
+    }
+
+    void closeAndExpectExitZero() {
+        ASSERT_TRUE(client_->requestClose(window_));
+        const std::optional<int> code = launcher_->waitForExit(30s);
+        ASSERT_TRUE(code.has_value()) << "the launcher did not end after its window was closed";
+        EXPECT_EQ(*code, 0) << readFile(dir_.file("launcher.log"));
+    }
+
+    TempDir dir_;
+    std::optional<VirtualDisplay> display_;
+    std::optional<DisplayClient> client_;
+    std::optional<Nginx> nginx_;
+    std::optional<Process> launcher_;
+    unsigned long window_ = 0;
+    std::optional<Screenshot> lastShot_;
+
+    static inline TempDir* certificateDir_ = nullptr;
+    static inline TestCertificates trusted_;
+    static inline TestCertificates untrusted_;
+};
+
+TEST_F(LauncherEndToEnd, FirstStartInstallsAndASecondStartFetchesOnlyTheManifest) {
+    publish("1.0");
+    ASSERT_EQ(nginx_->start(), "");
+
+    startLauncher();
+    expectReadyScreen();
+    EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
+    EXPECT_EQ(readFile(installedGame()), gameScript("1.0"));
+    EXPECT_EQ(readFile(installDir() + "/version.txt"), "1.0");
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.exe"), 1);
+    closeAndExpectExitZero();
+
+    startLauncher();
+    expectReadyScreen();
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/manifest.json"), 2);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.exe"), 1);
+    closeAndExpectExitZero();
+}
+
+TEST_F(LauncherEndToEnd, ANewlyPublishedBuildIsInstalledAtTheNextStart) {
+    publish("1.0");
+    ASSERT_EQ(nginx_->start(), "");
+    startLauncher();
+    expectReadyScreen();
+    closeAndExpectExitZero();
+
+    publish("1.1");
+    startLauncher();
+    expectReadyScreen();
+    EXPECT_EQ(readFile(installedGame()), gameScript("1.1"));
+    EXPECT_EQ(readFile(installDir() + "/version.txt"), "1.1");
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.exe"), 1);
+    EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
+    closeAndExpectExitZero();
+}
+
+TEST_F(LauncherEndToEnd, PlayRepairsAModifiedGameThenStartsIt) {
+    publish("2.0");
+    ASSERT_EQ(nginx_->start(), "");
+    startLauncher();
+    expectReadyScreen();
+
+    // Damaged on disk while the launcher stands Ready.
+    {
+        std::ofstream damage(installedGame(), std::ios::app);
+        damage << "# tampered\n";
+    }
+    ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
+    ASSERT_TRUE(waitUntil([&] { return readFile(installedGame()) == gameScript("2.0"); }, 60s))
+        << "the modified game was not downloaded again";
+    expectReadyScreen();
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-2.0.exe"), 2);
+    EXPECT_FALSE(fileExists(marker())) << "the repairing click must not also start the game";
+
+    ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
+    ASSERT_TRUE(waitUntil([&] { return readFile(marker()) == "2.0\n"; }, 30s))
+        << "the game did not run";
+    // The launcher stays open, Ready.
+    EXPECT_TRUE(launcher_->running());
+    expectReadyScreen();
+    closeAndExpectExitZero();
+}
+
+TEST_F(LauncherEndToEnd, WithoutTheServerItOffersRetryWhichRecoversOnceTheServerIsBack) {
+    publish("3.0");
+    startLauncher();
+    expectErrorScreen();
+    EXPECT_FALSE(fileExists(installedGame()));
+
+    ASSERT_EQ(nginx_->start(), "");
+    ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
+    expectReadyScreen();
+    EXPECT_EQ(readFile(installedGame()), gameScript("3.0"));
+    closeAndExpectExitZero();
+}
+
+TEST_F(LauncherEndToEnd, AServerCertificateFromAnotherAuthorityIsRefused) {
+    publish("4.0");
+    nginx_.emplace(dir_.file("nginx"), dir_.file("site"), untrusted_.certPath, untrusted_.keyPath,
+                   ORVANTA_E2E_PORT);
+    ASSERT_EQ(nginx_->start(), "");
+    startLauncher();
+    expectErrorScreen();
+    // The handshake failed, so no request ever reached the server.
+    EXPECT_EQ(nginx_->requestsFor("GET "), 0);
+    EXPECT_FALSE(fileExists(installedGame()));
+    closeAndExpectExitZero();
+}
+
+} // namespace
+} // namespace orvanta::e2e
