@@ -37,6 +37,15 @@ float snapToWhole(float value) {
     return std::fabs(value - rounded) < 1e-3f ? rounded : value;
 }
 
+// The pixel rows and columns a rectangle covers: a pixel is covered when its centre lies inside.
+void pixelEdges(const sf::FloatRect& rect, int* out) {
+    const auto cover = [](float edge) { return static_cast<int>(std::ceil(edge - 0.5f)); };
+    out[0] = cover(rect.left);
+    out[1] = cover(rect.top);
+    out[2] = cover(rect.left + rect.width);
+    out[3] = cover(rect.top + rect.height);
+}
+
 } // namespace
 
 Launcher::Launcher() : Launcher(manifestUrl) {}
@@ -70,6 +79,7 @@ Launcher::Launcher(std::string address)
 }
 
 void Launcher::applyIcon(const std::optional<sf::Image>& image) {
+    ++screenRevision;
     iconSprite.reset();
     iconTexture.reset();
     if (!image) {
@@ -100,15 +110,42 @@ void Launcher::run() {
 void Launcher::runFrame() {
     const std::int64_t elapsed = frameClock.restart().asMicroseconds();
     sf::Event event;
+    bool handledEvents = false;
     while (window.pollEvent(event)) {
         handleEvent(event);
+        handledEvents = true;
     }
     if (!window.isOpen()) {
         return;
     }
     prepareFrame(elapsed);
+
+    // The pulse moves the button by well under a pixel per frame, so most frames would repeat the
+    // picture already on screen; a software-rendered display pays dearly for each one.
+    const FrameLook look = currentLook();
+    if (!handledEvents && presentedLook == look &&
+        presentClock.getElapsedTime() < refreshInterval) {
+        return;
+    }
     drawFrame();
     window.display();
+    presentedLook = look;
+    presentClock.restart();
+    ++presentedFrames;
+}
+
+Launcher::FrameLook Launcher::currentLook() const {
+    FrameLook look;
+    look.phase = phase;
+    look.hovered = buttonHovered;
+    look.revision = screenRevision;
+    const sf::Vector2f size = button.getSize();
+    pixelEdges(button.getGlobalBounds(), &look.buttonEdges[0]);
+    pixelEdges(button.getTransform().transformRect({0.0f, 0.0f, size.x, size.y}),
+               &look.buttonEdges[4]);
+    pixelEdges(buttonShadow.getGlobalBounds(), &look.buttonEdges[8]);
+    pixelEdges(buttonShine.getGlobalBounds(), &look.buttonEdges[12]);
+    return look;
 }
 
 void Launcher::prepareFrame(std::int64_t elapsedMicroseconds) {

@@ -3,6 +3,7 @@
 #include "update/manifest.hpp"
 
 #include <SFML/Graphics.hpp>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,6 +35,8 @@ class Launcher {
     // The initial update check, then frames until the window is closed.
     void run();
     // One frame: elapsed time, pending events, hover, label, pulse, style, clear, draw, display.
+    // A frame that would look exactly like the one on screen is not drawn again, except for a
+    // periodic refresh.
     void runFrame();
     // The parts of a frame after event handling, for a given elapsed time in microseconds.
     void prepareFrame(std::int64_t elapsedMicroseconds);
@@ -108,6 +111,22 @@ class Launcher {
     bool buttonHovered = false;
     std::string manifestAddress;
     sf::Clock frameClock;
+
+    // What decides whether a frame would look different from the one last presented: frames
+    // that would not are skipped (see runFrame).
+    struct FrameLook {
+        LauncherPhase phase = LauncherPhase::Checking;
+        bool hovered = false;
+        std::uint64_t revision = 0;
+        std::array<int, 16> buttonEdges{};
+        bool operator==(const FrameLook&) const = default;
+    };
+    FrameLook currentLook() const;
+    std::uint64_t screenRevision = 0; // bumped by every status, progress or changelog change
+    std::optional<FrameLook> presentedLook;
+    sf::Clock presentClock;
+    sf::Time refreshInterval = sf::milliseconds(250); // an unchanged screen is redrawn this often
+    std::uint64_t presentedFrames = 0;
 };
 
 // Turns UTF-8 text into a display string; malformed sequences become U+FFFD.

@@ -90,6 +90,7 @@ void Launcher::setStatus(const std::string& text, const sf::Color& color) {
     statusText.setFillColor(color);
     // The dot shows the phase as it is at the time of the call.
     statusDot.setFillColor(dotColorFor(phase));
+    ++screenRevision;
 }
 
 void Launcher::setProgress(float fraction) {
@@ -103,10 +104,12 @@ void Launcher::setProgress(float fraction) {
     const float width = (progressTrack.getSize().x - 2.0f) * progress;
     progressFill.setSize({width, progressFill.getSize().y});
     progressShine.setSize({width, progressShine.getSize().y});
+    ++screenRevision;
 }
 
 void Launcher::setChangelog(const std::string& text) {
     changelogText.setString(utf8ToDisplay(wrapText(text, changelogWidth)));
+    ++screenRevision;
 }
 
 void Launcher::resetForRetry() {

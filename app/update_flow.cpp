@@ -54,6 +54,7 @@ void Launcher::checkForUpdates() {
     }
     versionText.setString(
         utf8ToDisplay("Installed v" + installedVersion + "   |   Latest v" + current.game_version));
+    ++screenRevision;
 
     if (std::filesystem::exists(std::filesystem::path(exePath))) {
         phase = LauncherPhase::Ready;

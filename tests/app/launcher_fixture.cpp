@@ -1,10 +1,32 @@
 #include "launcher_fixture.hpp"
 
+#include "app/display.hpp"
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
 namespace orvanta::test {
+
+namespace {
+
+// Keeps one OpenGL context for the whole test program. Without it the graphics driver is unloaded
+// whenever the last window goes, and the leak checker can then no longer name (or suppress) the
+// driver's own one-time allocations.
+class KeepGraphicsLoaded : public testing::Environment {
+  public:
+    void SetUp() override {
+        if (context == nullptr && displayAvailable()) {
+            context = new sf::Context();
+        }
+    }
+    static inline sf::Context* context = nullptr; // deliberately never destroyed
+};
+
+const testing::Environment* const keepGraphicsLoaded =
+    testing::AddGlobalTestEnvironment(new KeepGraphicsLoaded);
+
+} // namespace
 
 void LauncherTest::SetUp() {
     server.server().Get("/orvanta-downloads/manifest.json",

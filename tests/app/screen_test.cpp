@@ -159,6 +159,36 @@ TEST_F(ScreenTest, HitTestEdgesFollowTheButtonAndItsPulse) {
     EXPECT_FALSE(l->hitTest({404, 382}));
 }
 
+TEST_F(ScreenTest, FramesThatWouldNotChangeAreNotPresentedAgain) {
+    auto l = errorLauncher();
+    l->refreshInterval = sf::seconds(3600);
+    l->runFrame();
+    const std::uint64_t first = l->presentedFrames;
+    EXPECT_EQ(first, 1u);
+    l->runFrame();
+    l->runFrame();
+    EXPECT_EQ(l->presentedFrames, first);
+    l->setChangelog("Something new");
+    l->runFrame();
+    EXPECT_EQ(l->presentedFrames, first + 1);
+    sf::Mouse::setPosition(buttonCentre(), l->window);
+    l->runFrame();
+    EXPECT_TRUE(l->buttonHovered);
+    EXPECT_EQ(l->presentedFrames, first + 2);
+
+    // In Ready the pulse is presented whenever it moves an edge of the button by a pixel.
+    l->phase = LauncherPhase::Ready;
+    l->pulsePhase = 1.5f * std::numbers::pi_v<float>;
+    l->runFrame();
+    const std::uint64_t atRest = l->presentedFrames;
+    l->pulsePhase += 0.001f; // a sliver of the swing: the same pixels
+    l->runFrame();
+    EXPECT_EQ(l->presentedFrames, atRest);
+    l->pulsePhase = 0.5f * std::numbers::pi_v<float>; // fully swollen
+    l->runFrame();
+    EXPECT_EQ(l->presentedFrames, atRest + 1);
+}
+
 TEST_F(ScreenTest, LayoutAtTheFixedWindowSize) {
     auto l = makeLauncher();
     struct Box {
