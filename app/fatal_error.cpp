@@ -2,7 +2,6 @@
 
 #include "app/display.hpp"
 #include "app/launcher.hpp"
-#include "app/text_wrap.hpp"
 #include "ui/fonts.hpp"
 
 #include <SFML/Graphics.hpp>
@@ -15,7 +14,7 @@ namespace {
 
 constexpr const char* caption = "Orvanta Launcher";
 constexpr unsigned boxWidth = 440;
-constexpr std::size_t messageColumns = 46;
+constexpr float messageWidth = 340.0f;
 const sf::Color background(245, 236, 210);
 const sf::Color markColor(200, 50, 40);
 const sf::Color inkColor(50, 60, 40);
@@ -23,6 +22,51 @@ const sf::Color buttonColor(92, 150, 48);
 
 void writeToStandardError(const std::string& message) {
     std::cerr << caption << ": " << message << '\n';
+}
+
+// Greedy word wrap to a pixel width with the box's font; a word wider than the box (a long path)
+// is broken between characters.
+sf::String wrapToWidth(const sf::String& message, const sf::Font& font, unsigned size,
+                       float maxWidth) {
+    sf::Text probe("", font, size);
+    const auto width = [&](const sf::String& line) {
+        probe.setString(line);
+        return probe.getLocalBounds().width;
+    };
+    sf::String result;
+    sf::String line;
+    sf::String word;
+    const auto flushWord = [&] {
+        sf::String joined = line.isEmpty() ? word : line + " " + word;
+        if (width(joined) <= maxWidth || line.isEmpty()) {
+            line = joined;
+        } else {
+            result += line + "\n";
+            line = word;
+        }
+        while (width(line) > maxWidth && line.getSize() > 1) {
+            std::size_t fit = line.getSize() - 1;
+            while (fit > 1 && width(line.substring(0, fit)) > maxWidth) {
+                --fit;
+            }
+            result += line.substring(0, fit) + "\n";
+            line = line.substring(fit);
+        }
+        word.clear();
+    };
+    for (const sf::Uint32 c : message) {
+        if (c == ' ' || c == '\n') {
+            flushWord();
+            if (c == '\n') {
+                result += line + "\n";
+                line.clear();
+            }
+        } else {
+            word += c;
+        }
+    }
+    flushWord();
+    return result + line;
 }
 
 // A red disc with a white exclamation mark, centred on (x, y).
@@ -55,7 +99,7 @@ void showFatalError(const std::string& message) {
         return;
     }
 
-    sf::Text text(utf8ToDisplay(wrapText(message, messageColumns)), font, 15);
+    sf::Text text(wrapToWidth(utf8ToDisplay(message), font, 15, messageWidth), font, 15);
     text.setFillColor(inkColor);
     text.setPosition(76.0f, 24.0f);
     const float textBottom = text.getGlobalBounds().top + text.getGlobalBounds().height;
