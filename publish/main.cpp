@@ -135,6 +135,11 @@ int main(int argc, char** argv) {
         std::printf("Published launcher %s as %s\n  sha256 %s\n", manifest.launcher_version.c_str(),
                     manifest.launcher_url.c_str(), manifest.launcher_sha256.c_str());
     }
+    for (const std::string& name : outcome.result.replacedFiles) {
+        std::printf("Note: %s already existed with other contents and was replaced; players' "
+                    "caches may still hold the old file. Give each build its own version.\n",
+                    name.c_str());
+    }
     std::printf("Wrote %s\nLaunchers built with ORVANTA_MANIFEST_URL=%s will install it.\n",
                 outcome.result.manifestPath.c_str(), outcome.result.manifestUrl.c_str());
     return 0;

@@ -391,8 +391,11 @@ PublishedFile publishFile(const std::string& source, const std::string& director
     }
 
     std::error_code ec;
-    const bool sameFileThere = fs::is_regular_file(target, ec) && sha256File(target) == copyDigest;
+    const bool fileThere = fs::is_regular_file(target, ec);
+    const bool sameFileThere = fileThere && sha256File(target) == copyDigest;
+    bool replaced = false;
     if (!sameFileThere) {
+        replaced = fileThere;
         // A reader that already opened the old file keeps reading the old file to its end.
         if (const int code = temporary.renameTo(target); code != 0) {
             return {{}, "cannot write " + target + ": " + systemError(code)};
@@ -407,7 +410,7 @@ PublishedFile publishFile(const std::string& source, const std::string& director
     if (publishedDigest != copyDigest) {
         return {{}, target + " changed while it was being published; publish again"};
     }
-    return {publishedDigest, {}};
+    return {publishedDigest, {}, replaced};
 }
 
 std::string writeFileAtomically(const std::string& path, const std::string& text) {
@@ -509,6 +512,9 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         return fail(game.error);
     }
     manifest.game_sha256 = game.sha256;
+    if (game.replaced) {
+        outcome.result.replacedFiles.push_back(gameName);
+    }
 
     std::string launcherName;
     if (withLauncher) {
@@ -516,6 +522,9 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         const PublishedFile launcher = publishFile(request.launcherPath, channel, launcherName);
         if (!launcher.error.empty()) {
             return fail(launcher.error);
+        }
+        if (launcher.replaced) {
+            outcome.result.replacedFiles.push_back(launcherName);
         }
         manifest.launcher_version = request.launcherVersion;
         manifest.launcher_url = channelUrl(base.url, launcherName);

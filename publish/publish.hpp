@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvanta::publish {
 
@@ -29,7 +30,8 @@ struct PublishResult {
     UpdateManifest manifest;
     std::string channelDirectory; // outDirectory + "/orvanta-downloads"
     std::string manifestPath;
-    std::string manifestUrl; // the address the launcher must be built with
+    std::string manifestUrl;                // the address the launcher must be built with
+    std::vector<std::string> replacedFiles; // earlier files of the same name with other contents
 };
 
 // A version as it may appear in a file name: letters, digits, '.', '_' and '-' kept, every other
@@ -72,6 +74,7 @@ ChangelogText readChangelog(const std::string& path);
 struct PublishedFile {
     std::string sha256;
     std::string error;
+    bool replaced = false; // a different file of that name was there before
 };
 PublishedFile publishFile(const std::string& source, const std::string& directory,
                           const std::string& fileName);
@@ -80,7 +83,8 @@ PublishedFile publishFile(const std::string& source, const std::string& director
 // over path, and the folder flushed. Returns an error or the empty string.
 std::string writeFileAtomically(const std::string& path, const std::string& text);
 
-// The manifest document for the record, keys in the launcher's order, ending in a newline.
+// The manifest document for the record, keys in the launcher's order, ending in a newline. The
+// launcher keys are left out when the record announces no launcher build.
 std::string manifestJson(const UpdateManifest& manifest);
 
 // Publishes one build: validates the request, publishes the game (and launcher) files, writes the
