@@ -1,0 +1,568 @@
+#include "platform/http.hpp"
+#include "support/loopback_server.hpp"
+#include "support/temp_dir.hpp"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace orvanta {
+namespace {
+
+using namespace std::chrono_literals;
+using test::fileExists;
+using test::LoopbackServer;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+using Calls = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+int loopbackSocket(sockaddr_in& address) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return fd;
+}
+
+int portOf(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// A bare TCP server on 127.0.0.1 for answers a real HTTP server will not give: a body shorter than
+// its Content-Length, a reset connection, silence. Each connection's request head is read, then
+// the script writes whatever it wants and returns; the connection is then closed.
+class RawServer {
+  public:
+    using Script = std::function<void(int fd, RawServer& server)>;
+
+    explicit RawServer(Script script) : script_(std::move(script)) {
+        sockaddr_in address{};
+        listener_ = loopbackSocket(address);
+        if (listener_ < 0 ||
+            ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener_, 8) != 0) {
+            throw std::runtime_error("no loopback port for the raw server");
+        }
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~RawServer() {
+        stopping_ = true;
+        thread_.join();
+        ::close(listener_);
+    }
+    RawServer(const RawServer&) = delete;
+    RawServer& operator=(const RawServer&) = delete;
+
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(portOf(listener_)) + path;
+    }
+    // Sleeps for the given time, cut short when the server stops.
+    void pause(std::chrono::milliseconds time) {
+        const auto end = std::chrono::steady_clock::now() + time;
+        while (!stopping_ && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    // Keeps the connection silent until the client gives up on it (or the time passes).
+    void holdOpen(int fd, std::chrono::milliseconds time) {
+        const auto end = std::chrono::steady_clock::now() + time;
+        char byte = 0;
+        while (!stopping_ && std::chrono::steady_clock::now() < end) {
+            pollfd readable{fd, POLLIN, 0};
+            if (::poll(&readable, 1, 10) > 0 && ::recv(fd, &byte, 1, 0) <= 0) {
+                return;
+            }
+        }
+    }
+    static void send(int fd, const std::string& bytes) {
+        static_cast<void>(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+    }
+    // Ends the connection with a reset instead of an orderly close.
+    static void reset(int fd) {
+        const linger abort{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+
+  private:
+    void serve() {
+        while (!stopping_) {
+            pollfd ready{listener_, POLLIN, 0};
+            if (::poll(&ready, 1, 20) <= 0) {
+                continue;
+            }
+            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) {
+                continue;
+            }
+            std::string head;
+            char buffer[4096];
+            while (head.find("\r\n\r\n") == std::string::npos && !stopping_) {
+                pollfd readable{fd, POLLIN, 0};
+                if (::poll(&readable, 1, 20) <= 0) {
+                    continue;
+                }
+                const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+                if (got <= 0) {
+                    break;
+                }
+                head.append(buffer, static_cast<std::size_t>(got));
+            }
+            script_(fd, *this);
+            ::close(fd);
+        }
+    }
+
+    Script script_;
+    int listener_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+class HttpTest : public testing::Test {
+  protected:
+    void TearDown() override { httpLimits() = savedLimits_; }
+
+    // Records every progress call of a download.
+    ProgressCallback recorder() {
+        return [this](std::uint64_t received, std::uint64_t total) {
+            calls.emplace_back(received, total);
+        };
+    }
+
+    Calls calls;
+    TempDir dir;
+
+  private:
+    HttpLimits savedLimits_ = httpLimits();
+};
+
+TEST(SplitUrl, GivesHostPathSchemeAndPort) {
+    struct Case {
+        const char* url;
+        const char* host;
+        const char* path;
+        bool secure;
+        std::uint16_t port;
+    };
+    const Case cases[] = {
+        {"https://downloads.example/orvanta/manifest.json", "downloads.example",
+         "/orvanta/manifest.json", true, 443},
+        {"http://downloads.example", "downloads.example", "/", false, 80},
+        {"HTTPS://Downloads.Example:8443/a?v=2", "Downloads.Example", "/a?v=2", true, 8443},
+        {"http://127.0.0.1:8080/", "127.0.0.1", "/", false, 8080},
+        {"http://[::1]:81/x", "[::1]", "/x", false, 81},
+    };
+    for (const Case& c : cases) {
+        std::string host;
+        std::string path;
+        bool secure = !c.secure;
+        std::uint16_t port = 0;
+        ASSERT_TRUE(splitUrl(c.url, host, path, secure, port)) << c.url;
+        EXPECT_EQ(host, c.host) << c.url;
+        EXPECT_EQ(path, c.path) << c.url;
+        EXPECT_EQ(secure, c.secure) << c.url;
+        EXPECT_EQ(port, c.port) << c.url;
+    }
+}
+
+TEST(SplitUrl, RejectsWhatIsNotAnAbsoluteHttpUrl) {
+    const std::string rejected[] = {"",
+                                    "downloads.example/manifest.json",
+                                    "/manifest.json",
+                                    "ftp://downloads.example/game",
+                                    "file:///etc/passwd",
+                                    "http://",
+                                    "https:///path",
+                                    "http://host:0/",
+                                    "http://host:70000/",
+                                    "http://host/with space",
+                                    std::string("http://host/a\0b", 15)};
+    for (const std::string& url : rejected) {
+        std::string host = "unchanged";
+        std::string path = "unchanged";
+        bool secure = true;
+        std::uint16_t port = 7;
+        EXPECT_FALSE(splitUrl(url, host, path, secure, port)) << url;
+        EXPECT_EQ(host, "unchanged");
+        EXPECT_EQ(path, "unchanged");
+        EXPECT_TRUE(secure);
+        EXPECT_EQ(port, 7);
+        EXPECT_FALSE(splitUrl(url, host, path, secure)) << url;
+    }
+    EXPECT_FALSE(fetchText(""));
+    EXPECT_FALSE(fetchText("ftp://127.0.0.1/file"));
+    TempDir dir;
+    EXPECT_FALSE(downloadToFile("", dir.file("out"), {}));
+    EXPECT_FALSE(downloadToFile("file:///etc/hostname", dir.file("out"), {}));
+    EXPECT_FALSE(fileExists(dir.file("out")));
+}
+
+// Every loopback server listens on a port picked by the system, so each test here also shows
+// that the port written in the URL is the one used.
+TEST_F(HttpTest, FetchTextGivesStatusAndBodyWhateverTheStatus) {
+    LoopbackServer server;
+    std::string agent;
+    std::string method;
+    server.server().Get("/status/(\\d+)", [&](const httplib::Request& req, httplib::Response& res) {
+        agent = req.get_header_value("User-Agent");
+        method = req.method;
+        res.status = std::stoi(req.matches[1]);
+        res.set_content("body of " + std::string(req.matches[1]), "text/plain");
+    });
+    server.start();
+
+    for (int status : {200, 404, 500}) {
+        const auto response = fetchText(server.url("/status/" + std::to_string(status)));
+        ASSERT_TRUE(response) << status;
+        EXPECT_EQ(response->statusCode, static_cast<std::uint32_t>(status));
+        EXPECT_EQ(response->body, "body of " + std::to_string(status));
+    }
+    EXPECT_EQ(agent, "Orvanta/1.0");
+    EXPECT_EQ(method, "GET");
+}
+
+TEST_F(HttpTest, RequestTargetIsTheUrlPathOrSlash) {
+    LoopbackServer server;
+    std::vector<std::string> targets;
+    server.server().Get(".*", [&](const httplib::Request& req, httplib::Response& res) {
+        targets.push_back(req.target);
+        res.set_content("ok", "text/plain");
+    });
+    server.start();
+    const std::string root = "http://127.0.0.1:" + std::to_string(server.port());
+
+    ASSERT_TRUE(fetchText(root));
+    ASSERT_TRUE(downloadToFile(root, dir.file("root"), {}));
+    ASSERT_TRUE(fetchText(root + "/orvanta-downloads/manifest.json?v=2"));
+    EXPECT_EQ(targets,
+              (std::vector<std::string>{"/", "/", "/orvanta-downloads/manifest.json?v=2"}));
+}
+
+TEST_F(HttpTest, HttpRequestSendsVerbHeadersAndBody) {
+    LoopbackServer server;
+    server.server().Put("/echo", [](const httplib::Request& req, httplib::Response& res) {
+        res.status = 201;
+        res.set_content(req.method + "|" + req.get_header_value("X-First") + "|" +
+                            req.get_header_value("X-Second") + "|" + req.body,
+                        "text/plain");
+    });
+    server.start();
+
+    const auto response = httpRequest(server.url("/echo"), "PUT",
+                                      "X-First: one\r\nX-Second: two\r\n", std::string("payload"));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->statusCode, 201u);
+    EXPECT_EQ(response->body, "PUT|one|two|payload");
+}
+
+TEST_F(HttpTest, UnsuccessfulStatusLeavesTheDestinationAlone) {
+    LoopbackServer server;
+    server.server().Get("/status/(\\d+)", [](const httplib::Request& req, httplib::Response& res) {
+        res.status = std::stoi(req.matches[1]);
+        res.set_content("error page", "text/plain");
+    });
+    server.start();
+
+    for (int status : {404, 500, 304}) {
+        const std::string url = server.url("/status/" + std::to_string(status));
+        EXPECT_FALSE(downloadToFile(url, dir.file("absent"), recorder())) << status;
+        EXPECT_FALSE(fileExists(dir.file("absent"))) << status;
+
+        writeFile(dir.file("kept"), "previous build");
+        EXPECT_FALSE(downloadToFile(url, dir.file("kept"), recorder())) << status;
+        EXPECT_EQ(readFile(dir.file("kept")), "previous build") << status;
+    }
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(HttpTest, ProgressFollowsEveryChunkWithOrWithoutContentLength) {
+    LoopbackServer server;
+    auto twoChunks = [](httplib::DataSink& sink) {
+        const std::string first(100, 'a');
+        const std::string second(50, 'b');
+        sink.write(first.data(), first.size());
+        std::this_thread::sleep_for(150ms); // so the chunks arrive apart
+        sink.write(second.data(), second.size());
+    };
+    server.server().Get("/sized", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(150, "application/octet-stream",
+                                 [&](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                     twoChunks(sink);
+                                     return true;
+                                 });
+    });
+    server.server().Get("/unsized", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/octet-stream",
+                                         [&](std::size_t, httplib::DataSink& sink) {
+                                             twoChunks(sink);
+                                             sink.done();
+                                             return true;
+                                         });
+    });
+    server.start();
+    const std::string expected = std::string(100, 'a') + std::string(50, 'b');
+
+    ASSERT_TRUE(downloadToFile(server.url("/sized"), dir.file("sized"), recorder()));
+    EXPECT_EQ(calls, (Calls{{100, 150}, {150, 150}}));
+    EXPECT_EQ(readFile(dir.file("sized")), expected);
+
+    calls.clear();
+    ASSERT_TRUE(downloadToFile(server.url("/unsized"), dir.file("unsized"), recorder()));
+    EXPECT_EQ(calls, (Calls{{100, 0}, {150, 0}}));
+    EXPECT_EQ(readFile(dir.file("unsized")), expected);
+
+    // Without a callback the same download simply runs to its end.
+    ASSERT_TRUE(downloadToFile(server.url("/sized"), dir.file("quiet"), {}));
+    EXPECT_EQ(readFile(dir.file("quiet")), expected);
+}
+
+TEST_F(HttpTest, LargeDownloadArrivesWhole) {
+    std::string payload(3 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<char>((i * 7919u) >> 3);
+    }
+    LoopbackServer server;
+    server.server().Get("/game", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(payload, "application/octet-stream");
+    });
+    server.start();
+
+    writeFile(dir.file("game"), std::string(5 * 1024 * 1024, 'x')); // longer: must be truncated
+    ASSERT_TRUE(downloadToFile(server.url("/game"), dir.file("game"), recorder()));
+    EXPECT_TRUE(readFile(dir.file("game")) == payload);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), std::make_pair(std::uint64_t{payload.size()}, payload.size()));
+    for (std::size_t i = 1; i < calls.size(); ++i) {
+        EXPECT_LT(calls[i - 1].first, calls[i].first);
+    }
+}
+
+TEST_F(HttpTest, EmptyBodyCreatesOrTruncatesTheDestination) {
+    LoopbackServer server;
+    server.server().Get("/empty", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 200;
+        res.set_header("Content-Length", "0");
+    });
+    server.start();
+
+    ASSERT_TRUE(downloadToFile(server.url("/empty"), dir.file("new"), recorder()));
+    EXPECT_TRUE(fileExists(dir.file("new")));
+    EXPECT_EQ(readFile(dir.file("new")), "");
+
+    writeFile(dir.file("old"), "previous build");
+    ASSERT_TRUE(downloadToFile(server.url("/empty"), dir.file("old"), recorder()));
+    EXPECT_EQ(readFile(dir.file("old")), "");
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(HttpTest, DestinationThatCannotBeWrittenFails) {
+    LoopbackServer server;
+    server.server().Get("/game", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(64 * 1024, 'g'), "application/octet-stream");
+    });
+    server.start();
+
+    EXPECT_FALSE(downloadToFile(server.url("/game"), dir.file("missing/game"), recorder()));
+    EXPECT_TRUE(calls.empty());
+    EXPECT_FALSE(fileExists(dir.path() + "/missing"));
+
+    // Opens fine, but every write fails (no space left on the device).
+    if (fileExists("/dev/full")) {
+        EXPECT_FALSE(downloadToFile(server.url("/game"), "/dev/full", {}));
+    }
+}
+
+TEST_F(HttpTest, BodyCutShortFailsTheDownloadAndEndsTheText) {
+    // Announces 100 bytes, sends 40, closes.
+    RawServer shortBody([](int fd, RawServer&) {
+        RawServer::send(fd,
+                        "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(40, 's'));
+    });
+    // No length; 40 bytes, then a reset instead of the end of the body.
+    RawServer resetBody([](int fd, RawServer& server) {
+        RawServer::send(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(40, 'r'));
+        server.pause(300ms);
+        RawServer::reset(fd);
+    });
+
+    for (RawServer* server : {&shortBody, &resetBody}) {
+        writeFile(dir.file("game"), "previous build");
+        calls.clear();
+        EXPECT_FALSE(downloadToFile(server->url("/game"), dir.file("game"), recorder()));
+        EXPECT_EQ(readFile(dir.file("game")).size(), 40u);
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.back().first, 40u);
+
+        const auto response = fetchText(server->url("/manifest.json"));
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->statusCode, 200u);
+        EXPECT_EQ(response->body.size(), 40u);
+    }
+}
+
+TEST_F(HttpTest, StalledServerTimesOut) {
+    httpLimits().lowSpeedTimeSeconds = 1;
+    RawServer silent([](int fd, RawServer& server) { server.holdOpen(fd, 20s); });
+    RawServer stallsMidBody([](int fd, RawServer& server) {
+        // One byte only: curl averages the speed over a few seconds, and more bytes would keep
+        // that average above the limit for longer than the test should wait.
+        RawServer::send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nx");
+        server.holdOpen(fd, 20s);
+    });
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(fetchText(silent.url("/manifest.json")));
+    EXPECT_FALSE(downloadToFile(silent.url("/game"), dir.file("silent"), {}));
+    EXPECT_FALSE(fileExists(dir.file("silent")));
+
+    EXPECT_FALSE(downloadToFile(stallsMidBody.url("/game"), dir.file("stalled"), {}));
+    EXPECT_EQ(readFile(dir.file("stalled")), "x");
+    const auto partial = fetchText(stallsMidBody.url("/manifest.json"));
+    ASSERT_TRUE(partial);
+    EXPECT_EQ(partial->body, "x");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST_F(HttpTest, UnansweredConnectTimesOut) {
+    // A listener whose queue is full drops further connection attempts unanswered.
+    sockaddr_in address{};
+    const int listener = loopbackSocket(address);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    address.sin_port = htons(static_cast<std::uint16_t>(portOf(listener)));
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(fd);
+    }
+    std::this_thread::sleep_for(100ms);
+
+    httpLimits().connectTimeoutSeconds = 1;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string url = "http://127.0.0.1:" + std::to_string(portOf(listener)) + "/";
+    EXPECT_FALSE(fetchText(url));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+
+    for (int fd : fillers) {
+        ::close(fd);
+    }
+    ::close(listener);
+}
+
+TEST_F(HttpTest, RefusedConnectionFails) {
+    sockaddr_in address{};
+    const int fd = loopbackSocket(address);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(portOf(fd)) + "/";
+    ::close(fd); // nothing listens there now
+
+    EXPECT_FALSE(fetchText(url));
+    EXPECT_FALSE(downloadToFile(url, dir.file("game"), {}));
+    EXPECT_FALSE(fileExists(dir.file("game")));
+}
+
+TEST_F(HttpTest, RedirectsAreFollowedUpToTen) {
+    LoopbackServer server;
+    server.server().Get("/hop/(\\d+)", [&](const httplib::Request& req, httplib::Response& res) {
+        const int left = std::stoi(req.matches[1]);
+        if (left == 0) {
+            res.set_content("arrived", "text/plain");
+            return;
+        }
+        // Alternate absolute and relative locations; each redirect carries a body of its own.
+        const std::string next = "/hop/" + std::to_string(left - 1);
+        res.set_redirect(left % 2 == 0 ? server.url(next) : next);
+        res.set_content("redirect body", "text/plain");
+    });
+    server.server().Get("/gone", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/hop/missing", 301);
+    });
+    server.start();
+
+    const auto text = fetchText(server.url("/hop/10"));
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->statusCode, 200u);
+    EXPECT_EQ(text->body, "arrived");
+    ASSERT_TRUE(downloadToFile(server.url("/hop/10"), dir.file("game"), recorder()));
+    EXPECT_EQ(readFile(dir.file("game")), "arrived");
+    EXPECT_EQ(calls, (Calls{{7, 7}}));
+
+    EXPECT_FALSE(fetchText(server.url("/hop/11")));
+    EXPECT_FALSE(downloadToFile(server.url("/hop/11"), dir.file("far"), {}));
+    EXPECT_FALSE(fileExists(dir.file("far")));
+
+    // The status that ends the chain is the one reported.
+    const auto gone = fetchText(server.url("/gone"));
+    ASSERT_TRUE(gone);
+    EXPECT_EQ(gone->statusCode, 404u);
+}
+
+TEST_F(HttpTest, RedirectToAnotherProtocolIsRefused) {
+    writeFile(dir.file("secret"), "local file");
+    LoopbackServer server;
+    server.server().Get("/to-file", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("file://" + dir.file("secret"));
+    });
+    server.start();
+
+    EXPECT_FALSE(fetchText(server.url("/to-file")));
+    EXPECT_FALSE(downloadToFile(server.url("/to-file"), dir.file("copy"), {}));
+    EXPECT_FALSE(fileExists(dir.file("copy")));
+}
+
+TEST_F(HttpTest, TextOverTheLimitGivesNoResponse) {
+    LoopbackServer server;
+    server.server().Get("/sized/(\\d+)", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(std::string(std::stoul(req.matches[1]), 'm'), "application/json");
+    });
+    server.server().Get("/streamed/(\\d+)",
+                        [](const httplib::Request& req, httplib::Response& res) {
+                            const std::size_t size = std::stoul(req.matches[1]);
+                            res.set_chunked_content_provider(
+                                "application/json", [size](std::size_t, httplib::DataSink& sink) {
+                                    const std::string body(size, 'm');
+                                    sink.write(body.data(), body.size());
+                                    sink.done();
+                                    return true;
+                                });
+                        });
+    server.server().Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/json",
+                                         [](std::size_t, httplib::DataSink& sink) {
+                                             const std::string block(64 * 1024, 'm');
+                                             return sink.write(block.data(), block.size());
+                                         });
+    });
+    server.start();
+
+    httpLimits().maxTextBytes = 1000;
+    for (const char* kind : {"sized", "streamed"}) {
+        const std::string base = server.url("/") + kind;
+        const auto atLimit = fetchText(base + "/1000");
+        ASSERT_TRUE(atLimit) << kind;
+        EXPECT_EQ(atLimit->body.size(), 1000u);
+        EXPECT_FALSE(fetchText(base + "/1001")) << kind;
+    }
+
+    httpLimits().maxTextBytes = HttpLimits().maxTextBytes;
+    EXPECT_FALSE(fetchText(server.url("/endless")));
+}
+
+} // namespace
+} // namespace orvanta
