@@ -73,9 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!path.empty() && path[0] == '/');
     require(!hasByteOf(path, controlBytes));
 
-    // Splitting what the split produced keeps the scheme, port and path. (Not the host: curl
-    // undoes one level of percent-encoding in a host per parse, so "%3%39" becomes "%39", then
-    // "9", then the address 0.0.0.9.)
+    // Splitting what the split produced gives the same parts again. Percent signs aside: curl
+    // undoes one level of percent-encoding in a host per parse ("%3%39" becomes "%39", then "9",
+    // which then reads as the address 0.0.0.9; "%%30e" becomes "%0e", then a control character
+    // it rejects), so a host written with a percent sign need not survive another round.
+    if (host.find('%') != std::string::npos) {
+        return 0;
+    }
     const std::string rebuilt =
         std::string(secure ? "https" : "http") + "://" + host + ":" + std::to_string(port) + path;
     std::string host2;
@@ -84,5 +88,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint16_t port2 = 0;
     require(orvanta::splitUrl(rebuilt, host2, path2, secure2, port2));
     require(path2 == path && secure2 == secure && port2 == port);
+    require(host2 == host || url.find('%') != std::string::npos);
     return 0;
 }
