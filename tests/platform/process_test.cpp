@@ -31,14 +31,11 @@ TEST(LaunchGame, StartsDetachedWithoutWaitingOrLeavingAZombie) {
     const std::string game = dir.file("game");
     writeFile(game,
               "#!/bin/sh\n"
-              "ps -o sid= -p $$ | tr -d ' ' > '" +
-                  marker +
-                  ".sid'\n"
-                  "echo \"args:$#\" > '" +
-                  marker +
-                  "'\n"
-                  "for i in $(seq 400); do [ -e '" +
-                  release + "' ] && break; sleep 0.05; done\n",
+              "exec >/dev/null 2>&1\n"
+              "ps -o sid= -p $$ | tr -d ' ' > '" + marker + ".sid'\n"
+              "echo \"args:$#\" > '" + marker + "'\n"
+              "for i in $(seq 400); do [ -e '" + release + "' ] && break; sleep 0.05; done\n"
+              "echo done > '" + marker + ".done'\n",
               true);
 
     ASSERT_TRUE(launchGame(game));
@@ -50,6 +47,7 @@ TEST(LaunchGame, StartsDetachedWithoutWaitingOrLeavingAZombie) {
     // No child of ours is left to reap.
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
     writeFile(release, "");
+    EXPECT_TRUE(waitForFile(marker + ".done"));
 }
 
 TEST(LaunchGame, ReportsFilesThatCannotBeExecuted) {
