@@ -31,11 +31,17 @@ bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) 
     return true;
 }
 
-bool hasByteOf(const std::string& text, const std::string& bytes) {
-    return text.find_first_of(bytes) != std::string::npos;
+// Control characters (0x00 to 0x1F and 0x7F) and the space end or corrupt a request line or a
+// header, whichever way they get into one.
+bool hasControlOrSpace(const std::string& text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F) {
+            return true;
+        }
+    }
+    return false;
 }
-
-const std::string controlBytes("\r\n\t \0", 5);
 
 } // namespace
 
@@ -62,16 +68,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     require(shortHost == host && shortPath == path && shortSecure == secure);
 
-    // Only absolute http and https URLs, and the scheme decides whether TLS is used.
-    require(startsWithIgnoringCase(url, secure ? "https:" : "http:"));
-    require(!url.empty());
+    // Only absolute http and https URLs, whose host follows "//", and the scheme decides
+    // whether TLS is used.
+    require(startsWithIgnoringCase(url, secure ? "https://" : "http://"));
     require(port != 0);
 
     // The host goes into the Host header and the path into the request line.
     require(!host.empty());
-    require(!hasByteOf(host, controlBytes + "/@"));
+    require(!hasControlOrSpace(host));
+    require(host.find_first_of("/@") == std::string::npos);
     require(!path.empty() && path[0] == '/');
-    require(!hasByteOf(path, controlBytes));
+    require(!hasControlOrSpace(path));
 
     // Splitting what the split produced gives the same parts again. Percent signs aside: curl
     // undoes one level of percent-encoding in a host per parse ("%3%39" becomes "%39", then "9",
