@@ -116,6 +116,7 @@ class LauncherEndToEnd : public testing::Test {
 
     void startLauncher() {
         EnvChanges env = noProxyEnvironment();
+        addLauncherSanitizerOptions(env);
         env["DISPLAY"] = display_->name();
         env["XDG_DATA_HOME"] = dir_.file("data");
         env["HOME"] = dir_.file("home");
