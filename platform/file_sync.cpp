@@ -1,24 +1,12 @@
 #include "platform/file_sync.hpp"
 
+#include "platform/file_descriptor.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvanta {
-
-namespace {
-
-// Closes the descriptor when the scope ends, on every path.
-struct FileDescriptor {
-    int fd;
-    ~FileDescriptor() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
-} // namespace
 
 bool makeExecutableAndFlush(const std::string& path) {
     FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};

@@ -1,5 +1,7 @@
 #include "platform/sha256.hpp"
 
+#include "platform/file_descriptor.hpp"
+
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
@@ -15,15 +17,6 @@ constexpr std::size_t readBufferSize = 8192;
 
 struct DigestContextFree {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-struct FileDescriptor {
-    int fd;
-    ~FileDescriptor() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
 };
 
 } // namespace

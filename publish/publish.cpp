@@ -1,6 +1,8 @@
 #include "publish/publish.hpp"
 
+#include "platform/file_sync.hpp"
 #include "platform/sha256.hpp"
+#include "update/versions.hpp"
 
 #include <cerrno>
 #include <cstdint>
@@ -94,28 +96,7 @@ bool isAsciiSpace(char c) {
 }
 
 bool startsWithIgnoreCase(const std::string& text, const std::string& prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-        if (c != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Makes a rename inside directory durable.
-void syncDirectory(const std::string& directory) {
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    return text.size() >= prefix.size() && equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -400,7 +381,7 @@ PublishedFile publishFile(const std::string& source, const std::string& director
         if (const int code = temporary.renameTo(target); code != 0) {
             return {{}, "cannot write " + target + ": " + systemError(code)};
         }
-        syncDirectory(directory);
+        flushDirectory(directory);
     }
 
     const std::string publishedDigest = sha256File(target);
@@ -430,7 +411,7 @@ std::string writeFileAtomically(const std::string& path, const std::string& text
     if (const int code = temporary.renameTo(path); code != 0) {
         return "cannot write " + path + ": " + systemError(code);
     }
-    syncDirectory(directory);
+    flushDirectory(directory);
     return {};
 }
 
