@@ -69,6 +69,17 @@ std::optional<std::string> urlPart(CURLU* url, CURLUPart part, unsigned int flag
     return result;
 }
 
+// curl decodes percent-escapes in a host name; control bytes that come out of that are no host.
+bool hasControlCharacter(const std::string& text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
 struct ParsedUrl {
     std::string normalized; // the URL as curl will request it
     std::string host;
@@ -81,9 +92,11 @@ std::optional<ParsedUrl> parseUrl(const std::string& url) {
     if (url.empty() || url.find('\0') != std::string::npos) {
         return std::nullopt;
     }
-    // curl forgives "http:/host" and "http:///host"; an absolute URL names its host after "//".
-    const auto authority = url.find("://");
-    if (authority == std::string::npos || url.compare(authority + 3, 1, "/") == 0) {
+    // curl forgives "http:/host" and "http:///host"; an absolute URL names its host right after
+    // "scheme://".
+    const auto colon = url.find(':');
+    if (colon == std::string::npos || url.compare(colon, 3, "://") != 0 ||
+        url.compare(colon + 3, 1, "/") == 0) {
         return std::nullopt;
     }
     UrlHandle handle(curl_url());
@@ -98,7 +111,7 @@ std::optional<ParsedUrl> parseUrl(const std::string& url) {
     parsed.secure = *scheme == "https";
 
     auto host = urlPart(handle.get(), CURLUPART_HOST, 0);
-    if (!host || host->empty()) {
+    if (!host || host->empty() || hasControlCharacter(*host)) {
         return std::nullopt;
     }
     parsed.host = std::move(*host);

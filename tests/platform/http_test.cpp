@@ -191,6 +191,9 @@ TEST(SplitUrl, RejectsWhatIsNotAnAbsoluteHttpUrl) {
                                     "http://host:0/",
                                     "http://host:70000/",
                                     "http://host/with space",
+                                    "http:/x/a://b",
+                                    "http://%7fE1f/r",
+                                    "http://ex%0aample/",
                                     std::string("http://host/a\0b", 15)};
     for (const std::string& url : rejected) {
         std::string host = "unchanged";
