@@ -11,6 +11,9 @@ const sf::Color errorColor(170, 55, 40);
 namespace {
 
 constexpr std::size_t changelogWidth = 62;
+// More lines and characters than the window can ever show below the changelog's first line.
+constexpr std::size_t changelogVisibleLines = 40;
+constexpr std::size_t changelogVisibleCharacters = 256;
 constexpr sf::Uint32 replacementCharacter = 0xFFFD;
 
 sf::Color dotColorFor(LauncherPhase phase) {
@@ -108,7 +111,9 @@ void Launcher::setProgress(float fraction) {
 }
 
 void Launcher::setChangelog(const std::string& text) {
-    changelogText.setString(utf8ToDisplay(wrapText(text, changelogWidth)));
+    const std::string wrapped = wrapText(text, changelogWidth);
+    changelogText.setString(
+        utf8ToDisplay(keepVisiblePart(wrapped, changelogVisibleLines, changelogVisibleCharacters)));
     ++screenRevision;
 }
 

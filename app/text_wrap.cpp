@@ -29,4 +29,30 @@ std::string wrapText(const std::string& text, std::size_t width) {
     return result;
 }
 
+std::string keepVisiblePart(const std::string& text, std::size_t maxLines,
+                            std::size_t maxCharacters) {
+    std::string result;
+    std::size_t lines = 1;
+    std::size_t column = 0;
+    for (const char byte : text) {
+        if (byte == '\n') {
+            if (lines == maxLines) {
+                break;
+            }
+            ++lines;
+            column = 0;
+            result += byte;
+            continue;
+        }
+        const bool continuation = (static_cast<unsigned char>(byte) & 0xC0u) == 0x80u;
+        if (!continuation) {
+            ++column;
+        }
+        if (column <= maxCharacters) {
+            result += byte;
+        }
+    }
+    return result;
+}
+
 } // namespace orvanta
