@@ -2,6 +2,7 @@
 
 #include "platform/file_descriptor.hpp"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,21 @@ bool makeExecutableAndFlush(const std::string& path) {
         return false;
     }
     return ::fchmod(file.fd, 0755) == 0 && ::fsync(file.fd) == 0;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
 }
 
 void flushDirectory(const std::string& directory) {

@@ -1,6 +1,8 @@
 // HTTP(S) transfers over libcurl: one easy handle per call, nothing kept between calls.
 #include "platform/http.hpp"
 
+#include "platform/file_sync.hpp"
+
 #include <cerrno>
 #include <charconv>
 #include <curl/curl.h>
@@ -309,21 +311,6 @@ std::size_t onText(char* data, std::size_t size, std::size_t count, void* user) 
         return 0;
     }
     return bytes;
-}
-
-bool writeAll(int fd, const char* data, std::size_t bytes) {
-    while (bytes > 0) {
-        const ssize_t written = ::write(fd, data, bytes);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        bytes -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 std::size_t onFileData(char* data, std::size_t size, std::size_t count, void* user) {

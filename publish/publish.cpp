@@ -99,21 +99,6 @@ bool startsWithIgnoreCase(const std::string& text, const std::string& prefix) {
     return text.size() >= prefix.size() && equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // A temporary file beside its final name; removed on destruction unless it was renamed.
 class TemporaryFile {
   public:
