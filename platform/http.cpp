@@ -1,6 +1,7 @@
 // HTTP(S) transfers over libcurl: one easy handle per call, nothing kept between calls.
 #include "platform/http.hpp"
 
+#include "platform/file_descriptor.hpp"
 #include "platform/file_sync.hpp"
 
 #include <cerrno>
@@ -42,24 +43,6 @@ struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
-
-// An output file descriptor, closed when it goes unless closed explicitly first.
-struct OutputFile {
-    int fd = -1;
-    OutputFile() = default;
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    bool close() {
-        const int result = ::close(fd);
-        fd = -1;
-        return result == 0;
-    }
-};
 
 std::optional<std::string> urlPart(CURLU* url, CURLUPart part, unsigned int flags) {
     char* text = nullptr;
@@ -185,11 +168,11 @@ struct Exchange {
     bool tooLarge = false;
 
     // Kind::File
-    const std::string* destination = nullptr;
+    const DownloadSink* sink = nullptr;
     ProgressCallback* progress = nullptr;
-    OutputFile file;
+    bool sinkOpen = false;
     bool statusRejected = false;
-    bool fileFailed = false;
+    bool sinkFailed = false;
     std::uint64_t received = 0;
     std::uint64_t total = 0;
 };
@@ -249,12 +232,11 @@ bool acceptResponse(Exchange& exchange, long status) {
         return false;
     }
     exchange.total = announcedLength(exchange.handle);
-    exchange.file.fd =
-        ::open(exchange.destination->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (exchange.file.fd < 0) {
-        exchange.fileFailed = true;
+    if (!exchange.sink->open()) {
+        exchange.sinkFailed = true;
         return false;
     }
+    exchange.sinkOpen = true;
     return true;
 }
 
@@ -316,14 +298,14 @@ std::size_t onText(char* data, std::size_t size, std::size_t count, void* user) 
 std::size_t onFileData(char* data, std::size_t size, std::size_t count, void* user) {
     auto& exchange = *static_cast<Exchange*>(user);
     const std::size_t bytes = size * count;
-    if (!exchange.headersDone || exchange.file.fd < 0) {
+    if (!exchange.headersDone || !exchange.sinkOpen) {
         return bytes;
     }
     if (bytes == 0) {
         return 0;
     }
-    if (!writeAll(exchange.file.fd, data, bytes)) {
-        exchange.fileFailed = true;
+    if (!exchange.sink->write(data, bytes)) {
+        exchange.sinkFailed = true;
         return 0;
     }
     exchange.received += bytes;
@@ -486,8 +468,7 @@ std::optional<HttpResponse> fetchText(const std::string& url) {
     return httpRequest(url, "GET", std::nullopt, std::nullopt);
 }
 
-bool downloadToFile(const std::string& url, const std::string& destinationPath,
-                    ProgressCallback progress) {
+bool downloadToSink(const std::string& url, const DownloadSink& sink, ProgressCallback progress) {
     const auto parsed = parseUrl(url);
     if (!parsed || !curlReady()) {
         return false;
@@ -499,7 +480,7 @@ bool downloadToFile(const std::string& url, const std::string& destinationPath,
     Exchange exchange;
     exchange.kind = Exchange::Kind::File;
     exchange.handle = handle.get();
-    exchange.destination = &destinationPath;
+    exchange.sink = &sink;
     exchange.progress = &progress;
     if (!configure(handle.get(), *parsed, exchange) ||
         curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &onFileData) != CURLE_OK ||
@@ -513,11 +494,25 @@ bool downloadToFile(const std::string& url, const std::string& destinationPath,
     if (exchange.callbackError) {
         std::rethrow_exception(exchange.callbackError);
     }
-    if (exchange.file.fd < 0) {
-        return false; // never opened: no 2xx response, or the destination could not be opened
+    return result == CURLE_OK && exchange.sinkOpen && !exchange.sinkFailed;
+}
+
+bool downloadToFile(const std::string& url, const std::string& destinationPath,
+                    ProgressCallback progress) {
+    FileDescriptor file{-1};
+    const DownloadSink sink{
+        [&] {
+            file.fd = ::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                             0644);
+            return file.fd >= 0;
+        },
+        [&](const char* data, std::size_t size) { return writeAll(file.fd, data, size); }};
+    if (!downloadToSink(url, sink, std::move(progress)) || file.fd < 0) {
+        return false;
     }
-    const bool closed = exchange.file.close();
-    return result == CURLE_OK && exchange.headersDone && !exchange.fileFailed && closed;
+    const int descriptor = file.fd;
+    file.fd = -1;
+    return ::close(descriptor) == 0;
 }
 
 HttpLimits& httpLimits() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -32,6 +33,17 @@ std::optional<HttpResponse> fetchText(const std::string& url);
 // GET streamed into destinationPath. True only for a 2xx status whose whole body reached the file.
 bool downloadToFile(const std::string& url, const std::string& destinationPath,
                     ProgressCallback progress);
+
+// Where a download's body goes. open() is called once, when the headers of a 2xx final response
+// have arrived; write() then receives the body chunk by chunk. Either returning false ends the
+// transfer at once as a failure.
+struct DownloadSink {
+    std::function<bool()> open;
+    std::function<bool(const char* data, std::size_t size)> write;
+};
+
+// GET streamed into sink. True only for a 2xx status whose whole body the sink accepted.
+bool downloadToSink(const std::string& url, const DownloadSink& sink, ProgressCallback progress);
 
 // Transfer limits. The defaults are the product's; tests shorten them.
 struct HttpLimits {
