@@ -1,6 +1,9 @@
 #include "update/manifest.hpp"
 
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <vector>
 
 namespace orvanta {
 
@@ -22,12 +25,44 @@ bool readField(const nlohmann::json& document, const char* key, std::string& fie
     return true;
 }
 
+// Watches the parse for a name given twice in one object, at any depth. Names are compared after
+// their escapes are decoded, so "a" and "\u0061" are the same name. Each object open at the
+// moment holds one set of the names seen in it so far, and the set goes when the object closes:
+// what is kept never exceeds the text itself.
+class DuplicateNames {
+  public:
+    bool found() const { return found_; }
+
+    bool operator()(int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+        using Event = nlohmann::json::parse_event_t;
+        if (event == Event::object_start) {
+            open_.emplace_back();
+        } else if (event == Event::object_end) {
+            open_.pop_back();
+        } else if (event == Event::key && !open_.back().insert(parsed.get<std::string>()).second) {
+            found_ = true;
+        }
+        return true; // keep everything: the verdict is read once the parse is over
+    }
+
+  private:
+    std::vector<std::set<std::string>> open_;
+    bool found_ = false;
+};
+
 } // namespace
 
 std::optional<UpdateManifest> parseManifest(const std::string& text) {
+    // The JSON library reads a NUL byte as the end of the input and would ignore whatever
+    // follows it. No valid document holds one (inside a string it must be written \u0000).
+    if (text.find('\0') != std::string::npos) {
+        return std::nullopt;
+    }
     try {
-        const nlohmann::json document = nlohmann::json::parse(text);
-        if (!document.is_object()) {
+        DuplicateNames duplicates;
+        const nlohmann::json document =
+            nlohmann::json::parse(text, std::ref(duplicates), /*allow_exceptions=*/false);
+        if (document.is_discarded() || duplicates.found() || !document.is_object()) {
             return std::nullopt;
         }
         UpdateManifest manifest;
@@ -43,7 +78,7 @@ std::optional<UpdateManifest> parseManifest(const std::string& text) {
         }
         return manifest;
     } catch (...) {
-        // Malformed text, bad UTF-8 or exhausted memory: all of it means "not a manifest".
+        // Malformed text is a discarded value above; exhausted memory lands here.
         return std::nullopt;
     }
 }

@@ -57,6 +57,8 @@ TEST_F(ManifestFaults, WrongDocumentsAreResponsesButNoManifest) {
         {"HTML error page with status 502", "502 Bad Gateway", htmlPage, 502},
         {"empty body", "200 OK", "", 200},
         {"manifest cut short", "200 OK", validManifest.substr(0, validManifest.size() / 2), 200},
+        {"manifest followed by a NUL byte and a page", "200 OK", validManifest + '\0' + htmlPage,
+         200},
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.name);

@@ -69,6 +69,20 @@ TEST(ParseManifest, IsStrictAboutTheDocument) {
     EXPECT_FALSE(parseManifest(R"({"game_version":"1", /* c */ "game_url":"http://h/g"})"));
     EXPECT_FALSE(parseManifest(R"({"game_version":"1","game_url":"http://h/g",})"));
     EXPECT_FALSE(parseManifest(std::string(valid.data(), valid.size() - 1)));
+    // Nothing may follow a NUL byte unseen.
+    EXPECT_FALSE(parseManifest(valid + '\0' + "<html><body>502 Bad Gateway</body></html>"));
+    EXPECT_FALSE(parseManifest(valid + '\0' + valid));
+    EXPECT_FALSE(parseManifest(valid + std::string(100, '\0')));
+
+    // A name given twice in any one object, even spelt with an escape.
+    const std::string twice = R"({"game_version":"1","game_url":"http://h/g",)";
+    EXPECT_FALSE(parseManifest(twice + R"("game_url":"http://h/g"})"));
+    EXPECT_FALSE(parseManifest(twice + R"("game_url":"http://other/g"})"));
+    EXPECT_FALSE(parseManifest(twice + R"("game_url":7})"));
+    EXPECT_FALSE(parseManifest(R"({"game_url":null,)" + valid.substr(1)));
+    EXPECT_FALSE(parseManifest(twice + R"("\u0067ame_url":"http://other/g"})"));
+    EXPECT_FALSE(parseManifest(twice + R"("x":[{"a":{"b":1,"c":{},"b":2}}]})"));
+    EXPECT_TRUE(parseManifest(twice + R"("x":{"game_url":1,"y":{"game_url":2}},"y":[{"x":1}]})"));
 }
 
 TEST(ParseManifest, RejectsBytesThatAreNotUtf8) {
@@ -76,7 +90,8 @@ TEST(ParseManifest, RejectsBytesThatAreNotUtf8) {
     EXPECT_FALSE(parseManifest("{\"game_version\":\"\xC3\",\"game_url\":\"http://h/g\"}"));
     EXPECT_FALSE(parseManifest("{\"changelog\":\"\xED\xA0\x80\",\"game_version\":\"1\","
                                "\"game_url\":\"http://h/g\"}"));
-    EXPECT_FALSE(parseManifest(std::string("{\"game_version\":\"1\0\",\"game_url\":\"x\"}", 33)));
+    EXPECT_FALSE(parseManifest(std::string("{\"game_version\":\"1\0\",\"game_url\":\"x\"}", 36)));
+    EXPECT_TRUE(parseManifest(R"({"game_version":"1\u0000","game_url":"x"})")); // written out
 }
 
 TEST(ParseManifest, SurvivesDeepNesting) {
