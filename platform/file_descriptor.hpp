@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <unistd.h>
 
 namespace orvanta {
@@ -17,5 +18,9 @@ struct FileDescriptor {
 
     int fd;
 };
+
+// SHA-256 of everything in the open file fd, from its first byte, as lower-case hex; empty on
+// any failure. The descriptor's position is left alone.
+std::string sha256OfDescriptor(int fd);
 
 } // namespace orvanta

@@ -4,18 +4,9 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvanta {
-
-bool makeExecutableAndFlush(const std::string& path) {
-    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) {
-        return false;
-    }
-    return ::fchmod(file.fd, 0755) == 0 && ::fsync(file.fd) == 0;
-}
 
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {

@@ -5,9 +5,6 @@
 
 namespace orvanta {
 
-// Gives the file mode 0755 and flushes its contents to disk; false when either fails.
-bool makeExecutableAndFlush(const std::string& path);
-
 // Writes every byte to fd, resuming after interruptions; false on any write error.
 bool writeAll(int fd, const char* data, std::size_t size);
 

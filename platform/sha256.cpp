@@ -27,14 +27,19 @@ std::string sha256File(const std::string& path) {
         return {};
     }
     ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return sha256OfDescriptor(file.fd);
+}
 
+std::string sha256OfDescriptor(int fd) {
     std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
         return {};
     }
     std::array<unsigned char, readBufferSize> buffer{};
+    off_t offset = 0;
     for (;;) {
-        const ssize_t count = ::read(file.fd, buffer.data(), buffer.size());
+        // Positioned reads: the whole file from its start, wherever the descriptor stands.
+        const ssize_t count = ::pread(fd, buffer.data(), buffer.size(), offset);
         if (count == 0) {
             break;
         }
@@ -49,6 +54,7 @@ std::string sha256File(const std::string& path) {
         if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count)) != 1) {
             return {};
         }
+        offset += count;
     }
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int digestLength = 0;

@@ -1,7 +1,7 @@
 #include "update/game_install.hpp"
 
 #include "platform/file_sync.hpp"
-#include "platform/sha256.hpp"
+#include "platform/staged_file.hpp"
 #include "update/install.hpp"
 #include "update/versions.hpp"
 
@@ -11,13 +11,18 @@ namespace orvanta {
 
 namespace {
 
-// Removing an absent file is fine; any other failure is unexpected and propagates.
+// Whatever is left under the name (a file, a link, a folder) goes; an absent one is fine, and
+// any other failure is unexpected and propagates.
 void removeLeftover(const std::string& path) {
-    std::filesystem::remove(std::filesystem::path(path));
+    std::filesystem::remove_all(std::filesystem::path(path));
 }
 
-std::string failWith(const char* message, const std::string& downloadPath) {
-    removeLeftover(downloadPath);
+std::string failWith(const char* message, StagedFile& staged, const std::string& downloadPath) {
+    if (staged.isOpen()) {
+        staged.discard();
+    } else {
+        removeLeftover(downloadPath);
+    }
     return message;
 }
 
@@ -29,27 +34,28 @@ std::string installGameBuild(const UpdateManifest& manifest, const std::string& 
     const std::string downloadPath = exePath + downloadSuffix;
     removeLeftover(downloadPath);
 
-    if (!downloadToFile(manifest.game_url, downloadPath, progress)) {
-        return failWith(downloadFailedMessage, downloadPath);
+    // The file is created only once the server has answered, and only as a new file: anything
+    // that appeared under its name meanwhile fails the download instead of being written through.
+    StagedFile staged;
+    const DownloadSink sink{
+        [&] { return staged.create(downloadPath); },
+        [&](const char* data, std::size_t size) { return staged.write(data, size); }};
+    if (!downloadToSink(manifest.game_url, sink, progress)) {
+        return failWith(downloadFailedMessage, staged, downloadPath);
     }
     if (!manifest.game_sha256.empty()) {
         if (onVerifying) {
             onVerifying();
         }
-        const std::string digest = sha256File(downloadPath);
+        const std::string digest = staged.sha256();
         if (digest.empty() || !equalsIgnoreCase(digest, manifest.game_sha256)) {
-            return failWith(verificationFailedMessage, downloadPath);
+            return failWith(verificationFailedMessage, staged, downloadPath);
         }
     }
     // The verified file must be complete on disk before it takes the installed game's place;
     // the rename then swaps it in atomically, so a crash leaves either the old or the new game.
-    if (!makeExecutableAndFlush(downloadPath)) {
-        return failWith(installFailedMessage, downloadPath);
-    }
-    std::error_code renameError;
-    std::filesystem::rename(downloadPath, exePath, renameError);
-    if (renameError) {
-        return failWith(installFailedMessage, downloadPath);
+    if (!staged.makeExecutable() || !staged.flush() || !staged.moveTo(exePath)) {
+        return failWith(installFailedMessage, staged, downloadPath);
     }
     flushDirectory(std::filesystem::path(exePath).parent_path().string());
     writeTextFile(versionPath, manifest.game_version);

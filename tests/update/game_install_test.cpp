@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <utility>
@@ -32,6 +33,12 @@ class GameInstall : public testing::Test {
   protected:
     void SetUp() override {
         server.server().Get("/game", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(newGame, "application/octet-stream");
+        });
+        // Plants a link under the temporary file's name after the launcher cleared it and before
+        // the answer arrives that makes it create the file.
+        server.server().Get("/planted", [this](const httplib::Request&, httplib::Response& res) {
+            std::filesystem::create_symlink(outside, downloadPath);
             res.set_content(newGame, "application/octet-stream");
         });
         server.server().Get("/missing", [](const httplib::Request&, httplib::Response& res) {
@@ -77,6 +84,7 @@ class GameInstall : public testing::Test {
     std::string exePath = dir.file("Orvanta.exe");
     std::string versionPath = dir.file("version.txt");
     std::string downloadPath = exePath + ".download";
+    std::string outside = dir.file("outside-the-folder");
     std::string digest;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
     int verifyingCalls = 0;
@@ -128,6 +136,30 @@ TEST_F(GameInstall, ARenameThatFailsKeepsTheOldGame) {
     EXPECT_TRUE(test::fileExists(exePath + "/keep"));
     EXPECT_EQ(readFile(versionPath), "1.0");
     EXPECT_FALSE(test::fileExists(downloadPath));
+}
+
+TEST_F(GameInstall, NeverWritesThroughALinkAtTheTemporaryName) {
+    writeFile(outside, "not the launcher's");
+    EXPECT_EQ(install(manifest("/planted", digest)), downloadFailedMessage);
+    expectUntouched();
+    EXPECT_EQ(readFile(outside), "not the launcher's");
+
+    // Leftovers of any kind are cleared before the download.
+    const std::vector<std::function<void()>> leftovers = {
+        [&] { std::filesystem::create_symlink(outside, downloadPath); },
+        [&] { std::filesystem::create_symlink(dir.path(), downloadPath); },
+        [&] {
+            std::filesystem::create_directory(downloadPath);
+            writeFile(downloadPath + "/inside", "x");
+        }};
+    for (const auto& plant : leftovers) {
+        plant();
+        EXPECT_EQ(install(manifest("/game", digest)), "");
+        EXPECT_EQ(readFile(exePath), newGame);
+        EXPECT_FALSE(std::filesystem::is_symlink(exePath));
+        EXPECT_FALSE(test::fileExists(downloadPath));
+        EXPECT_EQ(readFile(outside), "not the launcher's");
+    }
 }
 
 TEST_F(GameInstall, NeedsUpdateFollowsTheDecisionTable) {

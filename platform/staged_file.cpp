@@ -1,0 +1,76 @@
+#include "platform/staged_file.hpp"
+
+#include "platform/file_descriptor.hpp"
+#include "platform/file_sync.hpp"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvanta {
+
+StagedFile::~StagedFile() {
+    close();
+}
+
+bool StagedFile::create(const std::string& path) {
+    close();
+    // O_EXCL refuses any existing name, a dangling or planted link included.
+    handle_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                     0644);
+    if (handle_ < 0) {
+        return false;
+    }
+    path_ = path;
+    return true;
+}
+
+bool StagedFile::write(const char* data, std::size_t size) {
+    return isOpen() && writeAll(handle_, data, size);
+}
+
+std::string StagedFile::sha256() const {
+    return isOpen() ? sha256OfDescriptor(handle_) : std::string();
+}
+
+bool StagedFile::makeExecutable() {
+    return isOpen() && ::fchmod(handle_, 0755) == 0;
+}
+
+bool StagedFile::flush() {
+    return isOpen() && ::fsync(handle_) == 0;
+}
+
+bool StagedFile::nameStillRefersToFile() const {
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(handle_, &opened) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+           S_ISREG(named.st_mode) && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
+
+bool StagedFile::moveTo(const std::string& target) {
+    if (!isOpen() || !nameStillRefersToFile() || std::rename(path_.c_str(), target.c_str()) != 0) {
+        return false;
+    }
+    close();
+    return true;
+}
+
+void StagedFile::discard() {
+    if (isOpen() && nameStillRefersToFile()) {
+        ::unlink(path_.c_str());
+    }
+    close();
+}
+
+void StagedFile::close() {
+    if (handle_ >= 0) {
+        ::close(handle_);
+    }
+    handle_ = -1;
+    path_.clear();
+}
+
+} // namespace orvanta

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace orvanta {
+
+// A new file written beside the place it is meant for and then moved there. Everything is done
+// through the handle this object created: it is hashed and flushed through that handle, and it
+// is only moved into place while its name still refers to it, so a file or link someone else puts
+// under the same name is never the one installed.
+class StagedFile {
+  public:
+    StagedFile() = default;
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // Creates path as a new, empty file (mode 0644), never through a link: false when anything
+    // already exists under that name or it cannot be created.
+    bool create(const std::string& path);
+    bool isOpen() const { return handle_ >= 0; }
+    // Appends; false on any write error.
+    bool write(const char* data, std::size_t size);
+    // SHA-256 of the whole file as written, as lower-case hex; empty on any failure.
+    std::string sha256() const;
+    // Mode 0755.
+    bool makeExecutable();
+    // Flushes the contents to disk.
+    bool flush();
+    // Renames the file over target (replacing it atomically) and closes it; false, with nothing
+    // moved and the file still open, when its name no longer refers to it or the rename fails.
+    bool moveTo(const std::string& target);
+    // Removes the file when its name still refers to it, and closes it.
+    void discard();
+
+  private:
+    void close();
+    bool nameStillRefersToFile() const;
+
+    std::string path_;
+    int handle_ = -1;
+};
+
+} // namespace orvanta
