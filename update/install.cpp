@@ -1,12 +1,14 @@
 #include "update/install.hpp"
 
-#include <array>
+#include "platform/small_file.hpp"
+
 #include <cstdlib>
-#include <fstream>
 
 namespace orvanta {
 
 namespace {
+
+constexpr std::size_t maxRecordBytes = 4096;
 
 bool isWhiteSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -43,17 +45,8 @@ std::string joinPath(const std::string& directory, const std::string& name) {
 }
 
 std::string readTrimmedFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) {
-        return {};
-    }
-    // Stream reads, unlike stream buffer iterators, turn a read error (a folder, an I/O
-    // fault) into a failed state instead of an exception.
-    std::string text;
-    std::array<char, 4096> chunk{};
-    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
-        text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
-    }
+    // The launcher never writes a record anywhere near this size: a larger file is damaged.
+    const std::string text = readSmallFile(path, maxRecordBytes).value_or(std::string());
     std::size_t begin = 0;
     while (begin < text.size() && isWhiteSpace(text[begin])) {
         ++begin;
@@ -66,13 +59,7 @@ std::string readTrimmedFile(const std::string& path) {
 }
 
 bool writeTextFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) {
-        return false;
-    }
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    return !out.fail();
+    return replaceFile(path, text);
 }
 
 } // namespace orvanta

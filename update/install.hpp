@@ -11,8 +11,10 @@ inline constexpr const char* downloadSuffix = ".download";
 // $XDG_DATA_HOME/Orvanta, else $HOME/.local/share/Orvanta, else the relative "Orvanta".
 std::string resolveInstallDirectory();
 std::string joinPath(const std::string& directory, const std::string& name);
-// Whole file without leading and trailing white space; empty when it cannot be opened.
+// A small text file without leading and trailing white space; empty when it cannot be opened or
+// is not a regular file of at most 4 KiB.
 std::string readTrimmedFile(const std::string& path);
+// Replaces the file whole through a flushed temporary file beside it (path + ".new").
 bool writeTextFile(const std::string& path, const std::string& text);
 
 } // namespace orvanta

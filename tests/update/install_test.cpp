@@ -1,7 +1,10 @@
 #include "support/temp_dir.hpp"
 #include "update/install.hpp"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace orvanta {
 namespace {
@@ -75,6 +78,42 @@ TEST(VersionRecord, WriteReplacesTheWholeFileWithTheExactBytes) {
     ASSERT_TRUE(writeTextFile(path, "v\n2\r\n"));
     EXPECT_EQ(test::readFile(path), "v\n2\r\n");
     EXPECT_FALSE(writeTextFile(dir.file("no-such-folder/version.txt"), "1.0"));
+}
+
+// A damaged record (a FIFO, a huge file, a link out of the folder) reads as none, at once and
+// without reading it whole; a write replaces a link instead of writing through it.
+TEST(VersionRecord, OnlyASmallRegularFileIsReadAndLinksAreNeverWrittenThrough) {
+    TempDir dir;
+    const std::string path = dir.file("version.txt");
+    const std::string outside = dir.file("outside");
+    test::writeFile(outside, "9.9");
+
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    EXPECT_EQ(readTrimmedFile(path), "");
+    std::filesystem::remove(path);
+
+    test::writeFile(path, std::string(4096, '7'));
+    EXPECT_EQ(readTrimmedFile(path), std::string(4096, '7'));
+    test::writeFile(path, std::string(4097, '7'));
+    EXPECT_EQ(readTrimmedFile(path), "");
+
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    std::filesystem::resize_file(path, 1ull << 30); // sparse
+    EXPECT_EQ(readTrimmedFile(path), "");
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes";
+    std::filesystem::remove(path);
+
+    std::filesystem::create_symlink(outside, path);
+    EXPECT_EQ(readTrimmedFile(path), "");
+    std::filesystem::create_symlink(outside, path + ".new"); // a leftover temporary name
+    ASSERT_TRUE(writeTextFile(path, "2.0"));
+    EXPECT_FALSE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(readTrimmedFile(path), "2.0");
+    EXPECT_EQ(test::readFile(outside), "9.9");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path + ".new")));
 }
 
 } // namespace

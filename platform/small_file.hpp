@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace orvanta {
+
+// The contents of path when it names a regular file (not a link) of at most maxBytes; absent for
+// anything else: a missing or unreadable file, a larger one, a link, a folder, a FIFO or a
+// device. Never waits on a FIFO or a device.
+std::optional<std::string> readSmallFile(const std::string& path, std::size_t maxBytes);
+
+// Replaces path whole with text: written to path + ".new", flushed, then renamed over path, so a
+// reader sees the old contents or the new, and a link at path is replaced, never written through.
+bool replaceFile(const std::string& path, const std::string& text);
+
+} // namespace orvanta
