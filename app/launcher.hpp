@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/folder_lock.hpp"
 #include "update/manifest.hpp"
 
 #include <SFML/Graphics.hpp>
@@ -103,6 +104,8 @@ class Launcher {
     std::string exePath;
     std::string versionPath;
     std::string installedVersion;
+    // Held from the first check on, so that one launcher at a time works on the folder.
+    FolderLock folderLock;
     std::optional<UpdateManifest> manifest;
     LauncherPhase phase = LauncherPhase::Checking;
     std::string lastError;

@@ -12,6 +12,7 @@ namespace {
 constexpr const char* unreachableMessage = "Could not reach update server.";
 constexpr const char* invalidManifestMessage = "Update manifest is invalid.";
 constexpr const char* missingGameMessage = "Game files are missing. Try restarting the launcher.";
+constexpr const char* alreadyRunningMessage = "The launcher is already running.";
 
 bool isSuccess(const std::optional<HttpResponse>& response) {
     return response && response->statusCode >= 200 && response->statusCode <= 299;
@@ -22,6 +23,25 @@ bool isSuccess(const std::optional<HttpResponse>& response) {
 // Fetches the manifest, brings the installed game up to it and ends in Ready or Error. The phase
 // is always set before setStatus, which colours the dot by it.
 void Launcher::checkForUpdates() {
+    // A second launcher on the same folder leaves it to the first. A folder that cannot hold a
+    // lock (it could not be opened, or its file system has no locks) is worked on without one.
+    const bool lockedBefore = folderLock.held();
+    const FolderLockResult lock = folderLock.acquire(installDirectory);
+    if (lock == FolderLockResult::HeldElsewhere) {
+        phase = LauncherPhase::Error;
+        lastError = alreadyRunningMessage;
+        setStatus(lastError, errorColor);
+        setChangelog("Close the other Orvanta window, then press Retry.");
+        return;
+    }
+    if (lock == FolderLockResult::Held && !lockedBefore) {
+        // Another launcher may have installed a build since this one read the record.
+        installedVersion = readTrimmedFile(versionPath);
+        if (installedVersion.empty()) {
+            installedVersion = "0.0.0";
+        }
+    }
+
     const std::optional<HttpResponse> response = fetchText(manifestAddress);
     if (!isSuccess(response)) {
         phase = LauncherPhase::Error;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 namespace orvanta::test {
 
@@ -52,6 +53,20 @@ void LauncherTest::SetUp() {
                         return false; // drop the connection mid-body
                     }
                     sink.write(body.data() + offset, cut - offset);
+                    return true;
+                });
+        } else if (channel.midBody) {
+            auto pause = std::make_shared<std::function<void()>>(channel.midBody);
+            res.set_content_provider(
+                body.size(), "application/octet-stream",
+                [body, pause](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                    const std::size_t half = body.size() / 2;
+                    if (offset >= half && *pause) {
+                        (*pause)();
+                        *pause = nullptr;
+                    }
+                    const std::size_t end = offset < half ? half : body.size();
+                    sink.write(body.data() + offset, end - offset);
                     return true;
                 });
         } else if (!channel.sendLength) {

@@ -5,6 +5,7 @@
 #include "support/loopback_server.hpp"
 #include "support/temp_dir.hpp"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,7 @@ struct Channel {
     std::string gameBody;
     bool sendLength = true;   // false: chunked, no Content-Length
     std::size_t cutAfter = 0; // nonzero: announce the whole length, send this much, drop
+    std::function<void()> midBody; // set: called between the two halves of the game's body
     int manifestRequests = 0;
     int gameRequests = 0;
 };

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -141,11 +142,48 @@ TEST_F(LauncherTest, FirstStartDownloadsVerifiesInstallsAndIsReady) {
 
     // The next start finds the game current: no download; an empty changelog has its own words.
     serve("1.2.0", gameV2, "auto", "");
+    l.reset();
     auto again = makeLauncher();
     EXPECT_EQ(again->installedVersion, "1.2.0");
     again->checkForUpdates();
     expectReady(*again);
     EXPECT_EQ(shown(again->changelogText), "No changelog for this version.");
+    EXPECT_EQ(gameRequests(), 1);
+}
+
+// A second launcher started on the folder while the first downloads leaves the folder to it,
+// says so, and works normally once the first has closed.
+TEST_F(LauncherTest, OneLauncherAtATimeWorksOnTheFolder) {
+    installOld("1.0.0", "build one");
+    serve("1.2.0", gameV2 + std::string(300000, 'x'));
+    const std::string served = channel.gameBody;
+    std::promise<void> downloading;
+    std::promise<void> resume;
+    channel.midBody = [&] {
+        downloading.set_value();
+        resume.get_future().wait();
+    };
+
+    auto first = makeLauncher();
+    std::thread firstCheck([&] { first->checkForUpdates(); });
+    downloading.get_future().wait();
+    auto second = makeLauncher();
+    second->checkForUpdates();
+    resume.set_value();
+    firstCheck.join();
+
+    EXPECT_EQ(second->phase, LauncherPhase::Error);
+    EXPECT_EQ(second->lastError, "The launcher is already running.");
+    expectReady(*first);
+    EXPECT_EQ(readFile(exe()), served);
+    EXPECT_EQ(readFile(record()), "1.2.0");
+    EXPECT_EQ(gameRequests(), 1);
+
+    second->clickAt(buttonCentre()); // Retry while the first is still open
+    EXPECT_EQ(second->lastError, "The launcher is already running.");
+    first.reset();
+    second->clickAt(buttonCentre());
+    expectReady(*second);
     EXPECT_EQ(gameRequests(), 1);
 }
 
@@ -159,6 +197,7 @@ TEST_F(LauncherTest, VersionsMatchIgnoringCaseAndAreNeverOrdered) {
     EXPECT_EQ(gameRequests(), 0);
     EXPECT_EQ(readFile(exe()), "locally patched");
 
+    l.reset();
     installOld("1.10", "build 1.10");
     serve("1.9", gameV2);
     auto older = makeLauncher();
