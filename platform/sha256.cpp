@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <openssl/evp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvanta {
@@ -22,8 +23,11 @@ struct DigestContextFree {
 } // namespace
 
 std::string sha256File(const std::string& path) {
-    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) {
+    // O_NONBLOCK: a FIFO or device in the file's place must not hold the caller; only a regular
+    // file has a digest.
+    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    struct stat info {};
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return {};
     }
     ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);

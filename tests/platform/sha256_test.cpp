@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace orvanta {
 namespace {
@@ -47,6 +48,9 @@ TEST(Sha256File, UnreadableInputGivesEmptyText) {
     EXPECT_EQ(sha256File(""), "");
     // A folder opens but cannot be read.
     EXPECT_EQ(sha256File(dir.path()), "");
+    // A FIFO in the game's place would block a plain open for ever.
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
+    EXPECT_EQ(sha256File(dir.file("fifo")), "");
 }
 
 } // namespace
