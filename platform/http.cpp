@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <curl/curl.h>
+#include <deque>
 #include <exception>
 #include <fcntl.h>
 #include <memory>
@@ -150,6 +152,38 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
+// How fast a download goes: the bytes that arrived in all (every response's headers and body,
+// since curl's own counters start again at each redirect) and samples of that count, at most one
+// a second, reaching back one window.
+struct Pace {
+    using Clock = std::chrono::steady_clock;
+    struct Sample {
+        Clock::time_point at;
+        std::uint64_t arrived;
+    };
+
+    Clock::duration window{};
+    std::uint64_t leastPerWindow = 0; // a window that brings fewer bytes fails the transfer
+    std::uint64_t arrived = 0;
+    // Oldest first. Once the transfer is a window old, the first is the newest sample at least
+    // that old; the start of the transfer is the first sample of all, with nothing arrived.
+    std::deque<Sample> samples;
+};
+
+// True when the last window brought too few bytes. The span judged runs from the newest sample
+// at least a window old, so it is the window or up to about two seconds longer: a transfer is
+// stopped at most that late, and never for a window that kept the pace.
+bool fellBehind(Pace& pace, Pace::Clock::time_point now) {
+    if (now - pace.samples.back().at >= std::chrono::seconds(1)) {
+        pace.samples.push_back({now, pace.arrived});
+    }
+    while (pace.samples.size() > 1 && pace.samples[1].at <= now - pace.window) {
+        pace.samples.pop_front();
+    }
+    const Pace::Sample& oldest = pace.samples.front();
+    return oldest.at <= now - pace.window && pace.arrived - oldest.arrived < pace.leastPerWindow;
+}
+
 // The state one transfer shares with its curl callbacks.
 struct Exchange {
     enum class Kind { Text, File };
@@ -161,6 +195,7 @@ struct Exchange {
     bool headersDone = false; // the header block of the response that ends the chain arrived
     bool redirectRefused = false;
     std::exception_ptr callbackError;
+    Pace pace;
 
     // Kind::Text
     std::string body;
@@ -244,6 +279,7 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
     auto& exchange = *static_cast<Exchange*>(user);
     const std::size_t bytes = size * count;
     const std::string_view line(data, bytes);
+    exchange.pace.arrived += bytes;
 
     if (line.starts_with("HTTP/")) {
         // A new response: an interim one, a redirect's target, or the first.
@@ -298,6 +334,7 @@ std::size_t onText(char* data, std::size_t size, std::size_t count, void* user) 
 std::size_t onFileData(char* data, std::size_t size, std::size_t count, void* user) {
     auto& exchange = *static_cast<Exchange*>(user);
     const std::size_t bytes = size * count;
+    exchange.pace.arrived += bytes;
     if (!exchange.headersDone || !exchange.sinkOpen) {
         return bytes;
     }
@@ -319,6 +356,35 @@ std::size_t onFileData(char* data, std::size_t size, std::size_t count, void* us
         }
     }
     return bytes;
+}
+
+// Called by curl as data arrives and about once a second while none does; non-zero ends the
+// transfer.
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    try {
+        return fellBehind(exchange.pace, Pace::Clock::now()) ? 1 : 0;
+    } catch (...) {
+        exchange.callbackError = std::current_exception();
+        return 1;
+    }
+}
+
+// Makes the download fail when a window brings too few bytes; the window starts with the transfer.
+bool watchPace(CURL* handle, Exchange& exchange) {
+    const HttpLimits& limits = httpLimits();
+    if (limits.averageWindowSeconds <= 0 || limits.minimumAverageBytesPerSecond == 0) {
+        return true;
+    }
+    Pace& pace = exchange.pace;
+    pace.window = std::chrono::seconds(limits.averageWindowSeconds);
+    pace.leastPerWindow = limits.minimumAverageBytesPerSecond *
+                          static_cast<std::uint64_t>(limits.averageWindowSeconds);
+    pace.samples.push_back({Pace::Clock::now(), 0});
+    return curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &onProgress) == CURLE_OK &&
+           curl_easy_setopt(handle, CURLOPT_XFERINFODATA, static_cast<void*>(&exchange)) ==
+               CURLE_OK &&
+           curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
 }
 
 const char* trustedBundle() {
@@ -347,8 +413,6 @@ bool configure(CURL* handle, const ParsedUrl& url, Exchange& exchange) {
     set(CURLOPT_MAXREDIRS, maxRedirects);
     set(CURLOPT_REDIR_PROTOCOLS_STR, url.secure ? "https" : "http,https");
     set(CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    set(CURLOPT_LOW_SPEED_TIME, limits.lowSpeedTimeSeconds);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     if (const char* bundle = trustedBundle()) {
@@ -420,7 +484,9 @@ std::optional<HttpResponse> httpRequest(const std::string& url, const std::strin
     exchange.handle = handle.get();
     exchange.maxBytes = httpLimits().maxTextBytes;
     if (!configure(handle.get(), *parsed, exchange) ||
-        curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &onText) != CURLE_OK) {
+        curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &onText) != CURLE_OK ||
+        curl_easy_setopt(handle.get(), CURLOPT_TIMEOUT, httpLimits().textTimeoutSeconds) !=
+            CURLE_OK) {
         return std::nullopt;
     }
 
@@ -485,7 +551,8 @@ bool downloadToSink(const std::string& url, const DownloadSink& sink, ProgressCa
     if (!configure(handle.get(), *parsed, exchange) ||
         curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &onFileData) != CURLE_OK ||
         curl_easy_setopt(handle.get(), CURLOPT_BUFFERSIZE, downloadBufferBytes) != CURLE_OK ||
-        curl_easy_setopt(handle.get(), CURLOPT_HTTPGET, 1L) != CURLE_OK) {
+        curl_easy_setopt(handle.get(), CURLOPT_HTTPGET, 1L) != CURLE_OK ||
+        !watchPace(handle.get(), exchange)) {
         return false;
     }
 

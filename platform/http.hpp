@@ -47,10 +47,16 @@ bool downloadToSink(const std::string& url, const DownloadSink& sink, ProgressCa
 
 // Transfer limits. The defaults are the product's; tests shorten them.
 struct HttpLimits {
+    // Reaching the server, TLS handshake included, may take 60 s.
     long connectTimeoutSeconds = 60;
-    long lowSpeedTimeSeconds = 30;  // a transfer slower than 1 byte/s for this long fails
+    // A text request (httpRequest, fetchText) ends after 60 s in all, connecting included.
+    long textTimeoutSeconds = 60;
+    // A download fails once any 60 s of it, counted from its start (so waiting for the answer
+    // counts), brought fewer than 1 KiB a second on average: fewer than 60 KiB in that minute.
+    std::uint64_t minimumAverageBytesPerSecond = 1024;
+    long averageWindowSeconds = 60;
     std::uint64_t maxTextBytes = 4u * 1024u * 1024u;
-    std::string caBundle;  // PEM bundle trusted instead of the system store; empty: the build's
+    std::string caBundle; // PEM bundle trusted instead of the system store; empty: the build's
 };
 HttpLimits& httpLimits();
 

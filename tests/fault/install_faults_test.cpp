@@ -49,7 +49,8 @@ class InstallFaults : public ::testing::Test {
     void SetUp() override {
         savedLimits_ = httpLimits();
         httpLimits().connectTimeoutSeconds = 5;
-        httpLimits().lowSpeedTimeSeconds = 1;
+        httpLimits().textTimeoutSeconds = 3;
+        httpLimits().averageWindowSeconds = 1;
         folder_ = dir_.path() + "/Orvanta";
         std::filesystem::create_directory(folder_);
         exePath_ = joinPath(folder_, gameExecutableName);

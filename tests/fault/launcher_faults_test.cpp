@@ -50,7 +50,8 @@ class LauncherFaults : public ::testing::Test {
         }
         savedLimits_ = httpLimits();
         httpLimits().connectTimeoutSeconds = 5;
-        httpLimits().lowSpeedTimeSeconds = 1;
+        httpLimits().textTimeoutSeconds = 3;
+        httpLimits().averageWindowSeconds = 1;
         folder_ = home_.path() + "/Orvanta";
         std::filesystem::create_directory(folder_);
         exePath_ = folder_ + "/Orvanta.exe";

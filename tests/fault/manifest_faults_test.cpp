@@ -27,7 +27,8 @@ class ManifestFaults : public ::testing::Test {
     void SetUp() override {
         savedLimits_ = httpLimits();
         httpLimits().connectTimeoutSeconds = 5;
-        httpLimits().lowSpeedTimeSeconds = 1;
+        httpLimits().textTimeoutSeconds = 3;
+        httpLimits().averageWindowSeconds = 1;
     }
     void TearDown() override { httpLimits() = savedLimits_; }
 

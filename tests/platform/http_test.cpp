@@ -89,8 +89,10 @@ class RawServer {
             }
         }
     }
-    static void send(int fd, const std::string& bytes) {
-        static_cast<void>(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+    // False once the client has gone.
+    static bool send(int fd, const std::string& bytes) {
+        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
     }
     // Ends the connection with a reset instead of an orderly close.
     static void reset(int fd) {
@@ -418,27 +420,54 @@ TEST_F(HttpTest, BodyCutShortFailsTheDownloadAndEndsTheText) {
     }
 }
 
-TEST_F(HttpTest, StalledServerTimesOut) {
-    httpLimits().lowSpeedTimeSeconds = 1;
-    RawServer silent([](int fd, RawServer& server) { server.holdOpen(fd, 20s); });
-    RawServer stallsMidBody([](int fd, RawServer& server) {
-        // One byte only: curl averages the speed over a few seconds, and more bytes would keep
-        // that average above the limit for longer than the test should wait.
-        RawServer::send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nx");
-        server.holdOpen(fd, 20s);
-    });
+// The head announces `chunks` chunks of `bytes` bytes (chunks 0: more than ever come); one chunk
+// goes every `every`, until the last, until the client goes, or for 20 s at most.
+RawServer::Script paced(std::size_t bytes, std::chrono::milliseconds every,
+                        std::size_t chunks = 0) {
+    return [=](int fd, RawServer& server) {
+        const std::size_t length = chunks == 0 ? 1000000 : chunks * bytes;
+        bool open = RawServer::send(
+            fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n");
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        for (std::size_t i = 0;
+             open && (chunks == 0 || i < chunks) && std::chrono::steady_clock::now() < end; ++i) {
+            if (i > 0) {
+                server.holdOpen(fd, every);
+            }
+            open = RawServer::send(fd, std::string(bytes, 'p'));
+        }
+    };
+}
 
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(fetchText(silent.url("/manifest.json")));
-    EXPECT_FALSE(downloadToFile(silent.url("/game"), dir.file("silent"), {}));
-    EXPECT_FALSE(fileExists(dir.file("silent")));
+// A text request ends at its time limit; a download once a window brings too few bytes, however
+// they come: none, a trickle, or bursts now and then.
+TEST_F(HttpTest, StalledOrTricklingServerIsCutOff) {
+    httpLimits().textTimeoutSeconds = 1;
+    httpLimits().averageWindowSeconds = 2; // 2 KiB in every 2 s
+    struct Case {
+        const char* what;
+        RawServer::Script script;
+        bool answers; // a status line and headers come; else nothing at all
+    };
+    const Case cases[] = {
+        {"silent", [](int fd, RawServer& server) { server.holdOpen(fd, 20s); }, false},
+        {"2 bytes a second", paced(2, 1000ms), true},
+        {"800 bytes every 2 s", paced(800, 2000ms), true},
+    };
+    for (const Case& c : cases) {
+        RawServer server(c.script);
+        const auto start = std::chrono::steady_clock::now();
+        // A response whose body was cut short is still one, as in BodyCutShortFails... above.
+        EXPECT_EQ(fetchText(server.url("/manifest.json")).has_value(), c.answers) << c.what;
+        EXPECT_FALSE(downloadToFile(server.url("/game"), dir.file(c.what), {})) << c.what;
+        EXPECT_EQ(fileExists(dir.file(c.what)), c.answers) << c.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << c.what;
+    }
 
-    EXPECT_FALSE(downloadToFile(stallsMidBody.url("/game"), dir.file("stalled"), {}));
-    EXPECT_EQ(readFile(dir.file("stalled")), "x");
-    const auto partial = fetchText(stallsMidBody.url("/manifest.json"));
-    ASSERT_TRUE(partial);
-    EXPECT_EQ(partial->body, "x");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    // Slow, but four times the pace: 2000 bytes every half second for 3 s.
+    RawServer steady(paced(2000, 500ms, 7));
+    ASSERT_TRUE(downloadToFile(steady.url("/game"), dir.file("steady"), {}));
+    EXPECT_EQ(readFile(dir.file("steady")), std::string(14000, 'p'));
 }
 
 TEST_F(HttpTest, UnansweredConnectTimesOut) {
