@@ -25,6 +25,12 @@ namespace {
 constexpr const char* userAgent = "Orvanta/1.0";
 constexpr long maxRedirects = 10;
 constexpr long downloadBufferBytes = 256L * 1024L;
+// The launcher's own TLS floor, whatever the system's OpenSSL configuration would allow: with
+// TLS 1.2 at least (CURLOPT_SSLVERSION), OpenSSL's default suites at security level 2, which
+// demands keys of 112-bit strength (RSA and DH of 2048 bits, elliptic curves of 224) and refuses
+// SHA-1 signatures. The list replaces the system's cipher string, so a stricter level set there
+// is brought back to 2 as well.
+constexpr const char* tlsSuites = "DEFAULT:@SECLEVEL=2";
 
 bool curlReady() {
     static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -415,6 +421,8 @@ bool configure(CURL* handle, const ParsedUrl& url, Exchange& exchange) {
     set(CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
+    set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    set(CURLOPT_SSL_CIPHER_LIST, tlsSuites);
     if (const char* bundle = trustedBundle()) {
         // The bundle replaces the system store rather than adding to it.
         set(CURLOPT_CAINFO, bundle);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <openssl/ssl.h>
 
 namespace orvanta {
 namespace {
@@ -54,22 +55,43 @@ TEST_F(HttpsTest, ServerCertifiedByTheTrustedCaIsAccepted) {
     EXPECT_EQ(readFile(dir.file("game")), "secure build");
 }
 
-TEST_F(HttpsTest, UntrustedOrMismatchedCertificatesAreRejected) {
+// The server would accept anything OpenSSL still has: TLS 1.0 and security level 0. The system
+// configuration the tests run under allows as much (see CMakeLists.txt), so what is refused here
+// is refused by the launcher's own policy: TLS 1.2 at least, at OpenSSL security level 2.
+TEST_F(HttpsTest, UntrustedMismatchedOrWeakCertificatesAndProtocolsAreRejected) {
+    const std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> system(SSL_CTX_new(TLS_client_method()),
+                                                              &SSL_CTX_free);
+    ASSERT_TRUE(system);
+    ASSERT_EQ(SSL_CTX_get_security_level(system.get()), 0)
+        << "not under the relaxed configuration: OPENSSL_CONF=" RELAXED_OPENSSL_CONF;
+    ASSERT_EQ(SSL_CTX_get_min_proto_version(system.get()), TLS1_VERSION);
+
     struct Case {
         const char* what;
         std::string cert;
         std::string key;
         std::string bundle;
+        int newestTls = 0; // the newest TLS version the server speaks; 0: TLS 1.3
     };
     const Case cases[] = {
         {"self-signed", certs().selfSignedCert, certs().selfSignedKey, certs().caCert},
         {"issued for another host", certs().otherHostCert, certs().otherHostKey, certs().caCert},
         // The test CA is in no system store, so without the bundle nothing vouches for it.
         {"CA not trusted", certs().serverCert, certs().serverKey, ""},
+        {"TLS 1.1", certs().serverCert, certs().serverKey, certs().caCert, TLS1_1_VERSION},
+        {"TLS 1.0", certs().serverCert, certs().serverKey, certs().caCert, TLS1_VERSION},
+        {"1024-bit RSA key", certs().smallKeyCert, certs().smallKeyKey, certs().caCert},
+        {"signed with SHA-1", certs().sha1Cert, certs().sha1Key, certs().caCert},
     };
     for (const Case& c : cases) {
         httpLimits().caBundle = c.bundle;
-        LoopbackServer server(c.cert, c.key);
+        LoopbackServer server([&c](SSL_CTX& context) {
+            SSL_CTX_set_security_level(&context, 0);
+            return SSL_CTX_set_min_proto_version(&context, TLS1_VERSION) == 1 &&
+                   SSL_CTX_set_max_proto_version(&context, c.newestTls) == 1 &&
+                   SSL_CTX_use_certificate_chain_file(&context, c.cert.c_str()) == 1 &&
+                   SSL_CTX_use_PrivateKey_file(&context, c.key.c_str(), SSL_FILETYPE_PEM) == 1;
+        });
         serveGame(server);
         server.start();
 

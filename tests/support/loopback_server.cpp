@@ -14,6 +14,13 @@ LoopbackServer::LoopbackServer(const std::string& certPath, const std::string& k
     }
 }
 
+LoopbackServer::LoopbackServer(const std::function<bool(SSL_CTX&)>& setup)
+    : server_(std::make_unique<httplib::SSLServer>(setup)), secure_(true) {
+    if (!server_->is_valid()) {
+        throw std::runtime_error("the test TLS context could not be set up");
+    }
+}
+
 LoopbackServer::~LoopbackServer() {
     stop();
 }

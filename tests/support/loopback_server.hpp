@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <httplib.h>
 #include <memory>
 #include <string>
@@ -13,6 +14,8 @@ class LoopbackServer {
   public:
     LoopbackServer();                                                        // plain HTTP
     LoopbackServer(const std::string& certPath, const std::string& keyPath); // HTTPS
+    // HTTPS whose TLS context setup prepares whole: certificate, key, versions, security level.
+    explicit LoopbackServer(const std::function<bool(SSL_CTX&)>& setup);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;

@@ -13,6 +13,11 @@ struct TestCertificates {
     std::string otherHostKey;
     std::string selfSignedCert; // for 127.0.0.1 and localhost, signed by itself
     std::string selfSignedKey;
+    // Too weak for TLS security level 2, both for 127.0.0.1 and signed by the CA:
+    std::string smallKeyCert; // a 1024-bit RSA key
+    std::string smallKeyKey;
+    std::string sha1Cert; // signed with SHA-1
+    std::string sha1Key;
 };
 
 // Throws std::runtime_error when openssl fails.
