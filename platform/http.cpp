@@ -74,7 +74,7 @@ bool hasControlCharacter(const std::string& text) {
 }
 
 struct ParsedUrl {
-    std::string normalized; // the URL as curl will request it
+    std::string normalized; // the URL as curl will request it, without user name or password
     std::string host;
     std::string path;
     bool secure = false;
@@ -126,6 +126,12 @@ std::optional<ParsedUrl> parseUrl(const std::string& url) {
         parsed.path += "?" + *query;
     }
 
+    // A user name or password in the URL is neither sent nor used: the request goes without them.
+    for (const CURLUPart part : {CURLUPART_USER, CURLUPART_PASSWORD, CURLUPART_OPTIONS}) {
+        if (curl_url_set(handle.get(), part, nullptr, 0) != CURLUE_OK) {
+            return std::nullopt;
+        }
+    }
     auto normalized = urlPart(handle.get(), CURLUPART_URL, 0);
     if (!normalized) {
         return std::nullopt;
@@ -418,6 +424,11 @@ bool configure(CURL* handle, const ParsedUrl& url, Exchange& exchange) {
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, maxRedirects);
     set(CURLOPT_REDIR_PROTOCOLS_STR, url.secure ? "https" : "http,https");
+    // The first URL comes without user name or password (parseUrl); a redirect whose Location
+    // names one fails, where curl would otherwise send them on to that address. Failing the hop
+    // is the one way curl offers to keep them unsent, and the launcher has no login to give.
+    set(CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
+    set(CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED)); // never a login from ~/.netrc
     set(CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);

@@ -168,6 +168,8 @@ TEST(SplitUrl, GivesHostPathSchemeAndPort) {
         {"HTTPS://Downloads.Example:8443/a?v=2", "Downloads.Example", "/a?v=2", true, 8443},
         {"http://127.0.0.1:8080/", "127.0.0.1", "/", false, 8080},
         {"http://[::1]:81/x", "[::1]", "/x", false, 81},
+        {"https://user:pw@downloads.example:8443/a", "downloads.example", "/a", true, 8443},
+        {"http://:pw@downloads.example/", "downloads.example", "/", false, 80},
     };
     for (const Case& c : cases) {
         std::string host;
@@ -241,21 +243,34 @@ TEST_F(HttpTest, FetchTextGivesStatusAndBodyWhateverTheStatus) {
     EXPECT_EQ(method, "GET");
 }
 
-TEST_F(HttpTest, RequestTargetIsTheUrlPathOrSlash) {
+// A user name or password in the URL goes neither into the request nor into an Authorization
+// header; a redirect to an address that names one is not followed.
+TEST_F(HttpTest, RequestTargetIsTheUrlPathOrSlashAndCarriesNoLogin) {
     LoopbackServer server;
     std::vector<std::string> targets;
+    std::string address; // 127.0.0.1:port, once the server has one
+    server.server().Get("/to/(.*)", [&](const httplib::Request& req, httplib::Response& res) {
+        res.set_redirect("http://" + std::string(req.matches[1]) + "@" + address + "/login");
+    });
     server.server().Get(".*", [&](const httplib::Request& req, httplib::Response& res) {
-        targets.push_back(req.target);
+        targets.push_back(req.target + (req.has_header("Authorization") ? " with a login" : ""));
         res.set_content("ok", "text/plain");
     });
     server.start();
-    const std::string root = "http://127.0.0.1:" + std::to_string(server.port());
+    address = "127.0.0.1:" + std::to_string(server.port());
+    const std::string root = "http://" + address;
 
     ASSERT_TRUE(fetchText(root));
     ASSERT_TRUE(downloadToFile(root, dir.file("root"), {}));
     ASSERT_TRUE(fetchText(root + "/orvanta-downloads/manifest.json?v=2"));
-    EXPECT_EQ(targets,
-              (std::vector<std::string>{"/", "/", "/orvanta-downloads/manifest.json?v=2"}));
+    ASSERT_TRUE(fetchText("http://user:pw@" + address + "/a"));
+    ASSERT_TRUE(downloadToFile("http://:pw@" + address + "/b", dir.file("b"), {}));
+    for (const std::string login : {"user:pw", ":pw", "user"}) {
+        EXPECT_FALSE(fetchText(root + "/to/" + login)) << login;
+        EXPECT_FALSE(downloadToFile(root + "/to/" + login, dir.file("login"), {})) << login;
+    }
+    EXPECT_EQ(targets, (std::vector<std::string>{"/", "/", "/orvanta-downloads/manifest.json?v=2",
+                                                 "/a", "/b"}));
 }
 
 TEST_F(HttpTest, HttpRequestSendsVerbHeadersAndBody) {
