@@ -1,5 +1,8 @@
 // Manifest parsing: any bytes from the server must give a record or nothing, never an exception,
-// and a record must say exactly what the document says.
+// and the answer must be the one an independent strict reader of JSON gives (json_oracle.hpp,
+// which shares no code with the JSON library parseManifest uses): a record exactly when that
+// reader finds a manifest, holding exactly the strings it finds.
+#include "json_oracle.hpp"
 #include "update/manifest.hpp"
 
 #include <array>
@@ -7,8 +10,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -18,54 +21,48 @@ void require(bool condition) {
     }
 }
 
-std::array<std::pair<const char*, const std::string*>, 7> fields(const orvanta::UpdateManifest& m) {
-    return {{{"game_version", &m.game_version},
-             {"game_url", &m.game_url},
-             {"game_sha256", &m.game_sha256},
-             {"launcher_version", &m.launcher_version},
-             {"launcher_url", &m.launcher_url},
-             {"launcher_sha256", &m.launcher_sha256},
-             {"changelog", &m.changelog}}};
+// In the order of json_oracle::manifestKeys.
+std::array<const std::string*, 7> fields(const orvanta::UpdateManifest& m) {
+    return {&m.game_version, &m.game_url,        &m.game_sha256, &m.launcher_version,
+            &m.launcher_url, &m.launcher_sha256, &m.changelog};
+}
+
+// Both readers give the same answer about text; the record parseManifest gives, if any.
+std::optional<orvanta::UpdateManifest> parseBoth(const std::string& text) {
+    const std::optional<orvanta::UpdateManifest> parsed = orvanta::parseManifest(text);
+    const std::optional<json_oracle::ManifestFields> expected = json_oracle::readManifest(text);
+    require(parsed.has_value() == expected.has_value());
+    if (parsed) {
+        const auto got = fields(*parsed);
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            require(*got[i] == (*expected)[i]);
+        }
+    }
+    return parsed;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const std::optional<orvanta::UpdateManifest> parsed = orvanta::parseManifest(text);
+    const std::optional<orvanta::UpdateManifest> parsed = parseBoth(text);
     if (!parsed) {
         return 0;
     }
-
     require(!parsed->game_version.empty());
     require(!parsed->game_url.empty());
 
-    // The document was well-formed JSON with an object on top, and every field is what the
-    // document holds under its key (missing keys read as empty).
-    require(nlohmann::json::accept(text));
-    const nlohmann::json document = nlohmann::json::parse(text);
-    require(document.is_object());
-    for (const auto& [key, value] : fields(*parsed)) {
-        const auto found = document.find(key);
-        if (found == document.end()) {
-            require(value->empty());
-        } else {
-            require(found->is_string());
-            require(found->get<std::string>() == *value);
-        }
-    }
-
-    // Writing the record back out gives a document that parses to the same record.
+    // Writing the record back out gives a document that both read as the same record.
     nlohmann::json rebuilt = nlohmann::json::object();
-    for (const auto& [key, value] : fields(*parsed)) {
-        rebuilt[key] = *value;
-    }
-    const std::optional<orvanta::UpdateManifest> again = orvanta::parseManifest(rebuilt.dump());
-    require(again.has_value());
     const auto before = fields(*parsed);
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        rebuilt[std::string(json_oracle::manifestKeys[i])] = *before[i];
+    }
+    const std::optional<orvanta::UpdateManifest> again = parseBoth(rebuilt.dump());
+    require(again.has_value());
     const auto after = fields(*again);
     for (std::size_t i = 0; i < before.size(); ++i) {
-        require(*before[i].second == *after[i].second);
+        require(*before[i] == *after[i]);
     }
     return 0;
 }
