@@ -5,9 +5,9 @@
 namespace orvanta {
 
 enum class FolderLockResult {
-    Held,        // this object holds the lock
+    Held,          // this object holds the lock
     HeldElsewhere, // another process (or another object) holds it
-    Unavailable, // the folder cannot be opened or cannot hold a lock
+    Unavailable,   // the folder cannot be opened or cannot hold a lock
 };
 
 // An exclusive, advisory lock on a folder, held until release or destruction. It goes with the

@@ -12,6 +12,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <memory>
+#include <openssl/ssl.h>
 #include <string_view>
 #include <unistd.h>
 
@@ -25,12 +26,23 @@ namespace {
 constexpr const char* userAgent = "Orvanta/1.0";
 constexpr long maxRedirects = 10;
 constexpr long downloadBufferBytes = 256L * 1024L;
-// The launcher's own TLS floor, whatever the system's OpenSSL configuration would allow: with
-// TLS 1.2 at least (CURLOPT_SSLVERSION), OpenSSL's default suites at security level 2, which
-// demands keys of 112-bit strength (RSA and DH of 2048 bits, elliptic curves of 224) and refuses
-// SHA-1 signatures. The list replaces the system's cipher string, so a stricter level set there
-// is brought back to 2 as well.
-constexpr const char* tlsSuites = "DEFAULT:@SECLEVEL=2";
+// The launcher's own TLS floor, whatever the system's OpenSSL configuration allows: TLS 1.2 at
+// least, and OpenSSL security level 2 at least, which demands keys of 112-bit strength (RSA and
+// DH of 2048 bits, elliptic curves of 224) and refuses SHA-1 signatures. A stricter level set by
+// the system is kept.
+constexpr int minimumSecurityLevel = 2;
+
+CURLcode raiseTlsFloor(CURL*, void* context, void*) {
+    auto* ssl = static_cast<SSL_CTX*>(context);
+    if (SSL_CTX_get_security_level(ssl) < minimumSecurityLevel) {
+        SSL_CTX_set_security_level(ssl, minimumSecurityLevel);
+    }
+    if (SSL_CTX_get_min_proto_version(ssl) < TLS1_2_VERSION &&
+        SSL_CTX_set_min_proto_version(ssl, TLS1_2_VERSION) != 1) {
+        return CURLE_SSL_CIPHER;
+    }
+    return CURLE_OK;
+}
 
 bool curlReady() {
     static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -433,7 +445,7 @@ bool configure(CURL* handle, const ParsedUrl& url, Exchange& exchange) {
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    set(CURLOPT_SSL_CIPHER_LIST, tlsSuites);
+    set(CURLOPT_SSL_CTX_FUNCTION, &raiseTlsFloor);
     if (const char* bundle = trustedBundle()) {
         // The bundle replaces the system store rather than adding to it.
         set(CURLOPT_CAINFO, bundle);
@@ -588,8 +600,8 @@ bool downloadToFile(const std::string& url, const std::string& destinationPath,
     FileDescriptor file{-1};
     const DownloadSink sink{
         [&] {
-            file.fd = ::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                             0644);
+            file.fd =
+                ::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
             return file.fd >= 0;
         },
         [&](const char* data, std::size_t size) { return writeAll(file.fd, data, size); }};

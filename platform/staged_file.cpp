@@ -17,8 +17,8 @@ StagedFile::~StagedFile() {
 bool StagedFile::create(const std::string& path) {
     close();
     // O_EXCL refuses any existing name, a dangling or planted link included.
-    handle_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                     0644);
+    handle_ =
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
     if (handle_ < 0) {
         return false;
     }
@@ -46,8 +46,7 @@ bool StagedFile::nameStillRefersToFile() const {
     struct stat opened {};
     struct stat named {};
     return ::fstat(handle_, &opened) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
-           S_ISREG(named.st_mode) && opened.st_dev == named.st_dev &&
-           opened.st_ino == named.st_ino;
+           S_ISREG(named.st_mode) && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 bool StagedFile::moveTo(const std::string& target) {

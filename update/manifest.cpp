@@ -27,8 +27,8 @@ bool readField(const nlohmann::json& document, const char* key, std::string& fie
 
 // Watches the parse for a name given twice in one object, at any depth. Names are compared after
 // their escapes are decoded, so "a" and "\u0061" are the same name. Each object open at the
-// moment holds one set of the names seen in it so far, and the set goes when the object closes:
-// what is kept never exceeds the text itself.
+// moment holds one set of the names seen in it so far, and the set goes when the object closes,
+// so what is kept grows with the text and no faster.
 class DuplicateNames {
   public:
     bool found() const { return found_; }
