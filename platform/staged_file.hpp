@@ -28,7 +28,8 @@ class StagedFile {
     bool makeExecutable();
     // Flushes the contents to disk.
     bool flush();
-    // Renames the file over target (replacing it atomically) and closes it; false, with nothing
+    // Renames the file over target (replacing it atomically, the rename flushed to disk) and
+    // closes it; false, with nothing
     // moved and the file still open, when its name no longer refers to it or the rename fails.
     bool moveTo(const std::string& target);
     // Removes the file when its name still refers to it, and closes it.

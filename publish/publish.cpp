@@ -1,6 +1,6 @@
 #include "publish/publish.hpp"
 
-#include "platform/file_sync.hpp"
+#include "platform/posix/file_sync.hpp"
 #include "platform/sha256.hpp"
 #include "update/versions.hpp"
 

@@ -1,6 +1,5 @@
 #include "update/game_install.hpp"
 
-#include "platform/file_sync.hpp"
 #include "platform/staged_file.hpp"
 #include "update/install.hpp"
 #include "update/versions.hpp"
@@ -57,7 +56,6 @@ std::string installGameBuild(const UpdateManifest& manifest, const std::string& 
     if (!staged.makeExecutable() || !staged.flush() || !staged.moveTo(exePath)) {
         return failWith(installFailedMessage, staged, downloadPath);
     }
-    flushDirectory(std::filesystem::path(exePath).parent_path().string());
     writeTextFile(versionPath, manifest.game_version);
     return {};
 }

@@ -1,8 +1,7 @@
 #include "update/install.hpp"
 
+#include "platform/known_folder.hpp"
 #include "platform/small_file.hpp"
-
-#include <cstdlib>
 
 namespace orvanta {
 
@@ -14,23 +13,11 @@ bool isWhiteSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-std::string environmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
-}
-
 } // namespace
 
 std::string resolveInstallDirectory() {
-    const std::string dataHome = environmentValue("XDG_DATA_HOME");
-    if (!dataHome.empty() && dataHome.front() == '/') {
-        return joinPath(dataHome, "Orvanta");
-    }
-    const std::string home = environmentValue("HOME");
-    if (!home.empty()) {
-        return joinPath(joinPath(home, ".local/share"), "Orvanta");
-    }
-    return "Orvanta";
+    const std::optional<std::string> folder = localDataFolder();
+    return folder ? joinPath(*folder, "Orvanta") : std::string("Orvanta");
 }
 
 std::string joinPath(const std::string& directory, const std::string& name) {
@@ -41,7 +28,7 @@ std::string joinPath(const std::string& directory, const std::string& name) {
     if (last == '/' || last == '\\') {
         return directory + name;
     }
-    return directory + "/" + name;
+    return directory + pathSeparator + name;
 }
 
 std::string readTrimmedFile(const std::string& path) {

@@ -8,7 +8,7 @@ inline constexpr const char* gameExecutableName = "Orvanta.exe";
 inline constexpr const char* versionFileName = "version.txt";
 inline constexpr const char* downloadSuffix = ".download";
 
-// $XDG_DATA_HOME/Orvanta, else $HOME/.local/share/Orvanta, else the relative "Orvanta".
+// "Orvanta" in the user's local application-data folder; the relative "Orvanta" without one.
 std::string resolveInstallDirectory();
 std::string joinPath(const std::string& directory, const std::string& name);
 // A small text file without leading and trailing white space; empty when it cannot be opened or

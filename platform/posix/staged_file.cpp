@@ -1,10 +1,11 @@
 #include "platform/staged_file.hpp"
 
-#include "platform/file_descriptor.hpp"
-#include "platform/file_sync.hpp"
+#include "platform/posix/file_descriptor.hpp"
+#include "platform/posix/file_sync.hpp"
 
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +55,8 @@ bool StagedFile::moveTo(const std::string& target) {
         return false;
     }
     close();
+    // The rename itself reaches the disk only with the folder's entries.
+    flushDirectory(std::filesystem::path(target).parent_path().string());
     return true;
 }
 

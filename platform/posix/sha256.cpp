@@ -1,6 +1,6 @@
 #include "platform/sha256.hpp"
 
-#include "platform/file_descriptor.hpp"
+#include "platform/posix/file_descriptor.hpp"
 
 #include <array>
 #include <cerrno>

@@ -1,7 +1,6 @@
 #include "platform/small_file.hpp"
 
-#include "platform/file_descriptor.hpp"
-#include "platform/file_sync.hpp"
+#include "platform/posix/file_descriptor.hpp"
 #include "platform/staged_file.hpp"
 
 #include <cerrno>
@@ -59,7 +58,6 @@ bool replaceFile(const std::string& path, const std::string& text) {
         staged.discard();
         return false;
     }
-    flushDirectory(std::filesystem::path(path).parent_path().string());
     return true;
 }
 

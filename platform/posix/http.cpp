@@ -1,8 +1,8 @@
 // HTTP(S) transfers over libcurl: one easy handle per call, nothing kept between calls.
 #include "platform/http.hpp"
 
-#include "platform/file_descriptor.hpp"
-#include "platform/file_sync.hpp"
+#include "platform/posix/file_descriptor.hpp"
+#include "platform/posix/file_sync.hpp"
 
 #include <cerrno>
 #include <charconv>

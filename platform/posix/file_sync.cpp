@@ -1,6 +1,6 @@
-#include "platform/file_sync.hpp"
+#include "platform/posix/file_sync.hpp"
 
-#include "platform/file_descriptor.hpp"
+#include "platform/posix/file_descriptor.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
