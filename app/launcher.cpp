@@ -2,6 +2,7 @@
 
 #include "app/display.hpp"
 #include "app/window_icon.hpp"
+#include "platform/paths.hpp"
 #include "update/game_start.hpp"
 #include "update/install.hpp"
 
@@ -63,7 +64,7 @@ Launcher::Launcher(std::string address)
     exePath = joinPath(installDirectory, gameExecutableName);
     versionPath = joinPath(installDirectory, versionFileName);
     std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(installDirectory), ignored);
+    std::filesystem::create_directories(nativePath(installDirectory), ignored);
     installedVersion = readTrimmedFile(versionPath);
     if (installedVersion.empty()) {
         installedVersion = "0.0.0";

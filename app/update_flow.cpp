@@ -1,4 +1,5 @@
 #include "app/launcher.hpp"
+#include "platform/paths.hpp"
 #include "update/game_install.hpp"
 #include "update/install.hpp"
 #include "update/update_check.hpp"
@@ -76,7 +77,7 @@ void Launcher::checkForUpdates() {
         utf8ToDisplay("Installed v" + installedVersion + "   |   Latest v" + current.game_version));
     ++screenRevision;
 
-    if (std::filesystem::exists(std::filesystem::path(exePath))) {
+    if (std::filesystem::exists(nativePath(exePath))) {
         phase = LauncherPhase::Ready;
         setStatus("Ready to play.", statusColor);
         setProgress(1.0f);

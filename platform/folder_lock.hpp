@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace orvanta {
@@ -25,7 +26,7 @@ class FolderLock {
     void release();
 
   private:
-    int handle_ = -1;
+    std::intptr_t handle_ = -1; // a file descriptor, or a Windows handle
 };
 
 } // namespace orvanta

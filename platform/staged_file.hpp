@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace orvanta {
@@ -40,7 +41,7 @@ class StagedFile {
     bool nameStillRefersToFile() const;
 
     std::string path_;
-    int handle_ = -1;
+    std::intptr_t handle_ = -1; // a file descriptor, or a Windows handle
 };
 
 } // namespace orvanta

@@ -1,5 +1,6 @@
 #include "update/game_install.hpp"
 
+#include "platform/paths.hpp"
 #include "platform/staged_file.hpp"
 #include "update/install.hpp"
 #include "update/versions.hpp"
@@ -13,7 +14,7 @@ namespace {
 // Whatever is left under the name (a file, a link, a folder) goes; an absent one is fine, and
 // any other failure is unexpected and propagates.
 void removeLeftover(const std::string& path) {
-    std::filesystem::remove_all(std::filesystem::path(path));
+    std::filesystem::remove_all(nativePath(path));
 }
 
 std::string failWith(const char* message, StagedFile& staged, const std::string& downloadPath) {

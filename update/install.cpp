@@ -1,6 +1,6 @@
 #include "update/install.hpp"
 
-#include "platform/known_folder.hpp"
+#include "platform/paths.hpp"
 #include "platform/small_file.hpp"
 
 namespace orvanta {

@@ -1,5 +1,6 @@
 #include "update/update_check.hpp"
 
+#include "platform/paths.hpp"
 #include "platform/sha256.hpp"
 #include "update/versions.hpp"
 
@@ -9,7 +10,7 @@ namespace orvanta {
 
 bool gameNeedsUpdate(const std::string& exePath, const std::string& installedVersion,
                      const UpdateManifest& manifest) {
-    if (!std::filesystem::exists(std::filesystem::path(exePath))) {
+    if (!std::filesystem::exists(nativePath(exePath))) {
         return true;
     }
     if (!equalsIgnoreCase(installedVersion, manifest.game_version)) {

@@ -36,7 +36,7 @@ FolderLockResult FolderLock::acquire(const std::string& folder) {
 
 void FolderLock::release() {
     if (handle_ >= 0) {
-        ::close(handle_);
+        ::close(static_cast<int>(handle_));
     }
     handle_ = -1;
 }

@@ -11,6 +11,14 @@
 
 namespace orvanta {
 
+namespace {
+
+int descriptor(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
+} // namespace
+
 StagedFile::~StagedFile() {
     close();
 }
@@ -28,25 +36,25 @@ bool StagedFile::create(const std::string& path) {
 }
 
 bool StagedFile::write(const char* data, std::size_t size) {
-    return isOpen() && writeAll(handle_, data, size);
+    return isOpen() && writeAll(descriptor(handle_), data, size);
 }
 
 std::string StagedFile::sha256() const {
-    return isOpen() ? sha256OfDescriptor(handle_) : std::string();
+    return isOpen() ? sha256OfDescriptor(descriptor(handle_)) : std::string();
 }
 
 bool StagedFile::makeExecutable() {
-    return isOpen() && ::fchmod(handle_, 0755) == 0;
+    return isOpen() && ::fchmod(descriptor(handle_), 0755) == 0;
 }
 
 bool StagedFile::flush() {
-    return isOpen() && ::fsync(handle_) == 0;
+    return isOpen() && ::fsync(descriptor(handle_)) == 0;
 }
 
 bool StagedFile::nameStillRefersToFile() const {
     struct stat opened {};
     struct stat named {};
-    return ::fstat(handle_, &opened) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+    return ::fstat(descriptor(handle_), &opened) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
            S_ISREG(named.st_mode) && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
@@ -69,7 +77,7 @@ void StagedFile::discard() {
 
 void StagedFile::close() {
     if (handle_ >= 0) {
-        ::close(handle_);
+        ::close(descriptor(handle_));
     }
     handle_ = -1;
     path_.clear();

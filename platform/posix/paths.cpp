@@ -1,4 +1,4 @@
-#include "platform/known_folder.hpp"
+#include "platform/paths.hpp"
 
 #include <cstdlib>
 
@@ -25,6 +25,10 @@ std::optional<std::string> localDataFolder() {
         return home + (home.back() == '/' ? "" : "/") + ".local/share";
     }
     return std::nullopt;
+}
+
+std::filesystem::path nativePath(const std::string& utf8) {
+    return std::filesystem::path(utf8);
 }
 
 } // namespace orvanta

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -11,5 +12,9 @@ extern const char pathSeparator;
 // The current user's folder for local application data (on Linux $XDG_DATA_HOME when it is set
 // and absolute, else $HOME/.local/share); absent when it cannot be found.
 std::optional<std::string> localDataFolder();
+
+// The standard library's path for a UTF-8 path text: on Windows decoded to UTF-16, elsewhere the
+// bytes as they are.
+std::filesystem::path nativePath(const std::string& utf8);
 
 } // namespace orvanta

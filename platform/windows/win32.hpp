@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <windows.h>
+
+namespace orvanta {
+
+// Helpers shared by the Windows services. Their files include this header before any other
+// Windows header, which all build on windows.h.
+
+// UTF-8 to UTF-16 for Windows calls, and back. Invalid input gives the empty string.
+std::wstring widen(const std::string& text);
+std::string narrow(const std::wstring& text);
+
+// A Windows handle, closed when the scope ends, on every path.
+struct Handle {
+    explicit Handle(void* value = nullptr) : handle(value) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle();
+    bool valid() const;
+    void* release();
+
+    void* handle;
+};
+
+// SHA-256 of everything in the open file, from its first byte, as lower-case hex; empty on any
+// failure. Reads at explicit offsets, so the handle's position does not matter.
+std::string sha256OfHandle(void* file);
+
+} // namespace orvanta
