@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -17,18 +19,36 @@ void require(bool condition) {
     }
 }
 
-// One regular file for the whole run (the reader refuses links, so no /proc/self/fd path). The
-// name lives in static storage so the exit handler can still remove it.
-char recordPath[] = "/tmp/orvanta-version-record-XXXXXX";
+// One regular file for the whole run (the reader refuses links, so no /proc/self/fd path), in a
+// folder of this run's own under the temporary folder, removed at exit. The path lives in static
+// storage so the exit handler can still reach it.
+std::filesystem::path recordFolder;
 
-int recordFile() {
-    static const int fd = [] {
-        const int made = mkstemp(recordPath);
-        require(made >= 0);
-        std::atexit([] { unlink(recordPath); });
-        return made;
+std::string utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+const std::filesystem::path& recordFile() {
+    static const std::filesystem::path file = [] {
+        std::random_device random;
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        // create_directory is false when the name is taken, so the folder is always a new one.
+        for (int attempt = 0; attempt < 100 && recordFolder.empty(); ++attempt) {
+            const std::filesystem::path folder =
+                base / ("orvanta-version-record-" + std::to_string(random()));
+            if (std::filesystem::create_directory(folder)) {
+                recordFolder = folder;
+            }
+        }
+        require(!recordFolder.empty());
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(recordFolder, ignored);
+        });
+        return recordFolder / "version.txt";
     }();
-    return fd;
+    return file;
 }
 
 bool isWhiteSpace(char c) {
@@ -38,15 +58,13 @@ bool isWhiteSpace(char c) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const int fd = recordFile();
-    require(ftruncate(fd, 0) == 0);
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t n = pwrite(fd, data + written, size - written, static_cast<off_t>(written));
-        require(n > 0);
-        written += static_cast<std::size_t>(n);
+    const std::filesystem::path& file = recordFile();
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        require(static_cast<bool>(out.flush()));
     }
-    const std::string version = orvanta::readTrimmedFile(recordPath);
+    const std::string version = orvanta::readTrimmedFile(utf8(file));
     if (size > 4096) {
         require(version.empty());
         return 0;

@@ -31,10 +31,10 @@ int main(int argc, char** argv) {
         const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
                                       std::istreambuf_iterator<char>()};
         if (!in.eof() && in.fail()) {
-            std::fprintf(stderr, "cannot read %s\n", input.c_str());
+            std::fprintf(stderr, "cannot read %s\n", input.string().c_str());
             return 1;
         }
-        std::fprintf(stderr, "%s\n", input.c_str());
+        std::fprintf(stderr, "%s\n", input.string().c_str());
         // A copy of exactly the input's size, so reads past its end are caught.
         std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
         LLVMFuzzerTestOneInput(data.empty() ? nullptr : data.data(), data.size());

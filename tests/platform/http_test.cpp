@@ -1,19 +1,15 @@
 #include "platform/http.hpp"
 #include "support/loopback_server.hpp"
+#include "support/raw_socket.hpp"
 #include "support/temp_dir.hpp"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include <stdexcept>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -27,35 +23,22 @@ using test::readFile;
 using test::TempDir;
 using test::writeFile;
 using Calls = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
-
-int loopbackSocket(sockaddr_in& address) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return fd;
-}
-
-int portOf(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
+using test::raw_socket::Socket;
+namespace raw_socket = test::raw_socket;
 
 // A bare TCP server on 127.0.0.1 for answers a real HTTP server will not give: a body shorter than
 // its Content-Length, a reset connection, silence. Each connection's request head is read, then
 // the script writes whatever it wants and returns; the connection is then closed.
 class RawServer {
   public:
-    using Script = std::function<void(int fd, RawServer& server)>;
+    using Script = std::function<void(Socket fd, RawServer& server)>;
 
     explicit RawServer(Script script) : script_(std::move(script)) {
-        sockaddr_in address{};
-        listener_ = loopbackSocket(address);
-        if (listener_ < 0 ||
-            ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 8) != 0) {
+        listener_ = raw_socket::bindLoopback();
+        if (listener_ == raw_socket::none || !raw_socket::listen(listener_, 8)) {
+            if (listener_ != raw_socket::none) {
+                raw_socket::close(listener_);
+            }
             throw std::runtime_error("no loopback port for the raw server");
         }
         thread_ = std::thread([this] { serve(); });
@@ -63,13 +46,13 @@ class RawServer {
     ~RawServer() {
         stopping_ = true;
         thread_.join();
-        ::close(listener_);
+        raw_socket::close(listener_);
     }
     RawServer(const RawServer&) = delete;
     RawServer& operator=(const RawServer&) = delete;
 
     std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(portOf(listener_)) + path;
+        return "http://127.0.0.1:" + std::to_string(raw_socket::portOf(listener_)) + path;
     }
     // Sleeps for the given time, cut short when the server stops.
     void pause(std::chrono::milliseconds time) {
@@ -79,58 +62,49 @@ class RawServer {
         }
     }
     // Keeps the connection silent until the client gives up on it (or the time passes).
-    void holdOpen(int fd, std::chrono::milliseconds time) {
+    void holdOpen(Socket fd, std::chrono::milliseconds time) {
         const auto end = std::chrono::steady_clock::now() + time;
         char byte = 0;
         while (!stopping_ && std::chrono::steady_clock::now() < end) {
-            pollfd readable{fd, POLLIN, 0};
-            if (::poll(&readable, 1, 10) > 0 && ::recv(fd, &byte, 1, 0) <= 0) {
+            if (raw_socket::waitReadable(fd, 10) && raw_socket::receive(fd, &byte, 1) <= 0) {
                 return;
             }
         }
     }
     // False once the client has gone.
-    static bool send(int fd, const std::string& bytes) {
-        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
-    }
+    static bool send(Socket fd, const std::string& bytes) { return raw_socket::send(fd, bytes); }
     // Ends the connection with a reset instead of an orderly close.
-    static void reset(int fd) {
-        const linger abort{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    }
+    static void reset(Socket fd) { raw_socket::resetOnClose(fd); }
 
   private:
     void serve() {
         while (!stopping_) {
-            pollfd ready{listener_, POLLIN, 0};
-            if (::poll(&ready, 1, 20) <= 0) {
+            if (!raw_socket::waitReadable(listener_, 20)) {
                 continue;
             }
-            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) {
+            const Socket fd = raw_socket::accept(listener_);
+            if (fd == raw_socket::none) {
                 continue;
             }
             std::string head;
             char buffer[4096];
             while (head.find("\r\n\r\n") == std::string::npos && !stopping_) {
-                pollfd readable{fd, POLLIN, 0};
-                if (::poll(&readable, 1, 20) <= 0) {
+                if (!raw_socket::waitReadable(fd, 20)) {
                     continue;
                 }
-                const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+                const long got = raw_socket::receive(fd, buffer, sizeof buffer);
                 if (got <= 0) {
                     break;
                 }
                 head.append(buffer, static_cast<std::size_t>(got));
             }
             script_(fd, *this);
-            ::close(fd);
+            raw_socket::close(fd);
         }
     }
 
     Script script_;
-    int listener_ = -1;
+    Socket listener_ = raw_socket::none;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
@@ -409,12 +383,12 @@ TEST_F(HttpTest, DestinationThatCannotBeWrittenFails) {
 
 TEST_F(HttpTest, BodyCutShortFailsTheDownloadAndEndsTheText) {
     // Announces 100 bytes, sends 40, closes.
-    RawServer shortBody([](int fd, RawServer&) {
+    RawServer shortBody([](Socket fd, RawServer&) {
         RawServer::send(fd,
                         "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(40, 's'));
     });
     // No length; 40 bytes, then a reset instead of the end of the body.
-    RawServer resetBody([](int fd, RawServer& server) {
+    RawServer resetBody([](Socket fd, RawServer& server) {
         RawServer::send(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(40, 'r'));
         server.pause(300ms);
         RawServer::reset(fd);
@@ -439,7 +413,7 @@ TEST_F(HttpTest, BodyCutShortFailsTheDownloadAndEndsTheText) {
 // goes every `every`, until the last, until the client goes, or for 20 s at most.
 RawServer::Script paced(std::size_t bytes, std::chrono::milliseconds every,
                         std::size_t chunks = 0) {
-    return [=](int fd, RawServer& server) {
+    return [=](Socket fd, RawServer& server) {
         const std::size_t length = chunks == 0 ? 1000000 : chunks * bytes;
         bool open = RawServer::send(
             fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n");
@@ -465,7 +439,7 @@ TEST_F(HttpTest, StalledOrTricklingServerIsCutOff) {
         bool answers; // a status line and headers come; else nothing at all
     };
     const Case cases[] = {
-        {"silent", [](int fd, RawServer& server) { server.holdOpen(fd, 20s); }, false},
+        {"silent", [](Socket fd, RawServer& server) { server.holdOpen(fd, 20s); }, false},
         {"2 bytes a second", paced(2, 1000ms), true},
         {"800 bytes every 2 s", paced(800, 2000ms), true},
     };
@@ -487,37 +461,33 @@ TEST_F(HttpTest, StalledOrTricklingServerIsCutOff) {
 
 TEST_F(HttpTest, UnansweredConnectTimesOut) {
     // A listener whose queue is full drops further connection attempts unanswered.
-    sockaddr_in address{};
-    const int listener = loopbackSocket(address);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    address.sin_port = htons(static_cast<std::uint16_t>(portOf(listener)));
-    std::vector<int> fillers;
+    const Socket listener = raw_socket::bindLoopback();
+    ASSERT_NE(listener, raw_socket::none);
+    ASSERT_TRUE(raw_socket::listen(listener, 0));
+    std::vector<Socket> fillers;
     for (int i = 0; i < 3; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        fillers.push_back(fd);
+        fillers.push_back(raw_socket::startConnect(raw_socket::portOf(listener)));
     }
     std::this_thread::sleep_for(100ms);
 
     httpLimits().connectTimeoutSeconds = 1;
     const auto start = std::chrono::steady_clock::now();
-    const std::string url = "http://127.0.0.1:" + std::to_string(portOf(listener)) + "/";
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(raw_socket::portOf(listener)) + "/";
     EXPECT_FALSE(fetchText(url));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 
-    for (int fd : fillers) {
-        ::close(fd);
+    for (const Socket fd : fillers) {
+        raw_socket::close(fd);
     }
-    ::close(listener);
+    raw_socket::close(listener);
 }
 
 TEST_F(HttpTest, RefusedConnectionFails) {
-    sockaddr_in address{};
-    const int fd = loopbackSocket(address);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string url = "http://127.0.0.1:" + std::to_string(portOf(fd)) + "/";
-    ::close(fd); // nothing listens there now
+    const Socket fd = raw_socket::bindLoopback();
+    ASSERT_NE(fd, raw_socket::none);
+    const std::string url = "http://127.0.0.1:" + std::to_string(raw_socket::portOf(fd)) + "/";
+    raw_socket::close(fd); // nothing listens there now
 
     EXPECT_FALSE(fetchText(url));
     EXPECT_FALSE(downloadToFile(url, dir.file("game"), {}));

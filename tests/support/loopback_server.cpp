@@ -1,25 +1,14 @@
 #include "support/loopback_server.hpp"
 
 #include <stdexcept>
+#include <utility>
 
 namespace orvanta::test {
 
-LoopbackServer::LoopbackServer() : server_(std::make_unique<httplib::Server>()) {}
+LoopbackServer::LoopbackServer() : LoopbackServer(std::make_unique<httplib::Server>(), false) {}
 
-LoopbackServer::LoopbackServer(const std::string& certPath, const std::string& keyPath)
-    : server_(std::make_unique<httplib::SSLServer>(certPath.c_str(), keyPath.c_str())),
-      secure_(true) {
-    if (!server_->is_valid()) {
-        throw std::runtime_error("the test certificate could not be loaded");
-    }
-}
-
-LoopbackServer::LoopbackServer(const std::function<bool(SSL_CTX&)>& setup)
-    : server_(std::make_unique<httplib::SSLServer>(setup)), secure_(true) {
-    if (!server_->is_valid()) {
-        throw std::runtime_error("the test TLS context could not be set up");
-    }
-}
+LoopbackServer::LoopbackServer(std::unique_ptr<httplib::Server> server, bool secure)
+    : server_(std::move(server)), secure_(secure) {}
 
 LoopbackServer::~LoopbackServer() {
     stop();

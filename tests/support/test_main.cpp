@@ -1,13 +1,14 @@
-#include <cstdlib>
+#include "support/system.hpp"
+
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     // Tests talk to loopback servers only; an inherited proxy would send them elsewhere.
     for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
                              "ALL_PROXY", "ftp_proxy", "FTP_PROXY"}) {
-        unsetenv(name);
+        orvanta::test::system::setEnvironment(name, nullptr);
     }
-    setenv("no_proxy", "*", 1);
+    orvanta::test::system::setEnvironment("no_proxy", "*");
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
