@@ -1121,8 +1121,11 @@ bool openRequest(Exchange& exchange, HINTERNET connection, const ParsedUrl& url,
     if (!request) {
         return false;
     }
-    DWORD disabled =
-        WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_AUTHENTICATION;
+    // No cookies, no redirect followed behind this file's back, no login offered. Nor is a
+    // connection kept once the call ends: WinHTTP under Wine pools idle connections for the whole
+    // process, past the session's end, where libcurl's transfer closes its own.
+    DWORD disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS |
+                     WINHTTP_DISABLE_AUTHENTICATION | WINHTTP_DISABLE_KEEP_ALIVE;
     DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
     if (!WinHttpSetOption(request.handle, WINHTTP_OPTION_DISABLE_FEATURE, &disabled,
