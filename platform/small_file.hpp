@@ -11,8 +11,4 @@ namespace orvanta {
 // device. Never waits on a FIFO or a device.
 std::optional<std::string> readSmallFile(const std::string& path, std::size_t maxBytes);
 
-// Replaces path whole with text: written to path + ".new", flushed, then renamed over path, so a
-// reader sees the old contents or the new, and a link at path is replaced, never written through.
-bool replaceFile(const std::string& path, const std::string& text);
-
 } // namespace orvanta

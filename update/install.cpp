@@ -2,6 +2,9 @@
 
 #include "platform/paths.hpp"
 #include "platform/small_file.hpp"
+#include "platform/staged_file.hpp"
+
+#include <filesystem>
 
 namespace orvanta {
 
@@ -45,8 +48,23 @@ std::string readTrimmedFile(const std::string& path) {
     return text.substr(begin, end - begin);
 }
 
+// Written to path + ".new", flushed, then renamed over path: a reader sees the old record or the
+// new one, and a link at path is replaced, never written through.
 bool writeTextFile(const std::string& path, const std::string& text) {
-    return replaceFile(path, text);
+    const std::string temporary = path + ".new";
+    // A leftover from an interrupted write, of whatever kind, goes first.
+    std::error_code ignored;
+    std::filesystem::remove_all(nativePath(temporary), ignored);
+
+    StagedFile staged;
+    if (!staged.create(temporary)) {
+        return false;
+    }
+    if (!staged.write(text.data(), text.size()) || !staged.flush() || !staged.moveTo(path)) {
+        staged.discard();
+        return false;
+    }
+    return true;
 }
 
 } // namespace orvanta

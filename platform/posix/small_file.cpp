@@ -1,11 +1,9 @@
 #include "platform/small_file.hpp"
 
 #include "platform/posix/file_descriptor.hpp"
-#include "platform/staged_file.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,23 +40,6 @@ std::optional<std::string> readSmallFile(const std::string& path, std::size_t ma
     }
     text.resize(length);
     return text;
-}
-
-bool replaceFile(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".new";
-    // A leftover from an interrupted write, of whatever kind, goes first.
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(temporary), ignored);
-
-    StagedFile staged;
-    if (!staged.create(temporary)) {
-        return false;
-    }
-    if (!staged.write(text.data(), text.size()) || !staged.flush() || !staged.moveTo(path)) {
-        staged.discard();
-        return false;
-    }
-    return true;
 }
 
 } // namespace orvanta

@@ -1,7 +1,5 @@
 #include "platform/small_file.hpp"
 
-#include "platform/paths.hpp"
-#include "platform/staged_file.hpp"
 #include "platform/windows/win32.hpp"
 
 namespace orvanta {
@@ -46,23 +44,6 @@ std::optional<std::string> readSmallFile(const std::string& path, std::size_t ma
     }
     text.resize(length);
     return text;
-}
-
-bool replaceFile(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".new";
-    // A leftover from an interrupted write, of whatever kind, goes first.
-    std::error_code ignored;
-    std::filesystem::remove_all(nativePath(temporary), ignored);
-
-    StagedFile staged;
-    if (!staged.create(temporary)) {
-        return false;
-    }
-    if (!staged.write(text.data(), text.size()) || !staged.flush() || !staged.moveTo(path)) {
-        staged.discard();
-        return false;
-    }
-    return true;
 }
 
 } // namespace orvanta
