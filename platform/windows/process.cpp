@@ -8,7 +8,10 @@ namespace orvanta {
 
 bool startDetachedProcess(const std::string& path) {
     const std::wstring file = widen(path);
-    if (file.empty()) {
+    // "open" on a folder shows it in Explorer and would count as a started game.
+    const DWORD attributes =
+        file.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return false;
     }
     const HINSTANCE result =

@@ -53,6 +53,7 @@ TEST(LaunchGame, ReportsFilesThatCannotBeExecuted) {
     const std::string plain = dir.file("not-a-program");
     writeFile(plain, "#!/bin/sh\n");
     EXPECT_FALSE(launchGame(plain));
+    EXPECT_FALSE(launchGame(dir.path())); // a folder would open in Explorer
 }
 
 } // namespace
