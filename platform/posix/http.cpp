@@ -1,6 +1,7 @@
 // HTTP(S) transfers over libcurl: one easy handle per call, nothing kept between calls.
 #include "platform/http.hpp"
 
+#include "platform/header_text.hpp"
 #include "platform/posix/file_descriptor.hpp"
 #include "platform/posix/file_sync.hpp"
 
@@ -150,30 +151,6 @@ std::optional<ParsedUrl> parseUrl(const std::string& url) {
     }
     parsed.normalized = std::move(*normalized);
     return parsed;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                             text.back() == '\n')) {
-        text.remove_suffix(1);
-    }
-    return text;
 }
 
 // How fast a download goes: the bytes that arrived in all (every response's headers and body,

@@ -13,6 +13,8 @@
 // abandoned one ends soon after the call has returned.
 #include "platform/http.hpp"
 
+#include "platform/header_text.hpp"
+#include "platform/small_file.hpp"
 #include "platform/windows/win32.hpp"
 
 #include <algorithm>
@@ -70,16 +72,6 @@ int hexValue(char c) {
         return c - 'A' + 10;
     }
     return -1;
-}
-
-char lowered(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return lowered(x) == lowered(y);
-           });
 }
 
 bool isControl(unsigned char byte) {
@@ -495,37 +487,12 @@ std::string trustedBundlePath(const HttpLimits& limits) {
     return ORVANTA_CA_BUNDLE;
 }
 
-std::optional<std::string> readSmallFile(const std::string& path) {
-    constexpr LONGLONG maxBytes = 16 * 1024 * 1024;
-    const std::wstring wide = widen(path);
-    if (wide.empty()) {
-        return std::nullopt;
-    }
-    const Handle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!file.valid() || !GetFileSizeEx(file.handle, &size) || size.QuadPart < 0 ||
-        size.QuadPart > maxBytes) {
-        return std::nullopt;
-    }
-    std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
-    std::size_t done = 0;
-    while (done < text.size()) {
-        DWORD got = 0;
-        if (!ReadFile(file.handle, text.data() + done, static_cast<DWORD>(text.size() - done), &got,
-                      nullptr) ||
-            got == 0) {
-            return std::nullopt;
-        }
-        done += got;
-    }
-    return text;
-}
+constexpr std::size_t maxBundleBytes = 16 * 1024 * 1024;
 
 // A memory store holding every certificate of a PEM bundle; none when the file cannot be read,
 // holds no certificate, or holds one that does not decode.
 CertStore loadBundle(const std::string& path) {
-    const auto text = readSmallFile(path);
+    const auto text = readSmallFile(path, maxBundleBytes);
     if (!text) {
         return nullptr;
     }
@@ -886,17 +853,6 @@ bool serverTrusted(HINTERNET request, const ParsedUrl& url, const Trust& trust) 
 
 // ---------------------------------------------------------------------------------------------
 // Transfers
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                             text.back() == '\n')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 // The state one transfer keeps across its requests (one per redirect).
 struct Exchange {
