@@ -16,7 +16,7 @@ target_include_directories(orvanta_core SYSTEM PUBLIC ${json_include})
 target_compile_definitions(orvanta_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                _WIN32_WINNT=0x0A00)
 target_compile_options(orvanta_core PRIVATE ${ORVANTA_WARNINGS})
-target_link_libraries(orvanta_core PUBLIC winhttp crypt32 advapi32 shell32 ole32)
+target_link_libraries(orvanta_core PUBLIC winhttp crypt32 bcrypt advapi32 shell32 ole32)
 
 add_subdirectory(platform)
 add_subdirectory(update)
