@@ -1,6 +1,7 @@
 #include "platform/sha256.hpp"
 
 #include "platform/posix/file_descriptor.hpp"
+#include "platform/posix/openssl_handles.hpp"
 
 #include <array>
 #include <cerrno>
@@ -15,10 +16,6 @@ namespace orvanta {
 namespace {
 
 constexpr std::size_t readBufferSize = 8192;
-
-struct DigestContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
 
 } // namespace
 
@@ -35,7 +32,7 @@ std::string sha256File(const std::string& path) {
 }
 
 std::string sha256OfDescriptor(int fd) {
-    std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
+    openssl::DigestContext context(EVP_MD_CTX_new());
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
         return {};
     }

@@ -1,5 +1,7 @@
 #include "platform/signature.hpp"
 
+#include "platform/posix/openssl_handles.hpp"
+
 #include <limits>
 #include <memory>
 #include <openssl/bio.h>
@@ -12,37 +14,17 @@ namespace orvanta {
 
 namespace {
 
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct KeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct SignatureFree {
-    void operator()(ECDSA_SIG* signature) const { ECDSA_SIG_free(signature); }
-};
-struct BignumFree {
-    void operator()(BIGNUM* number) const { BN_free(number); }
-};
-struct DigestContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-std::unique_ptr<EVP_PKEY, KeyFree> readP256PublicKey(const std::string& pem) {
+openssl::Key readP256PublicKey(const std::string& pem) {
     if (pem.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         return nullptr;
     }
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    openssl::Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     if (!bio) {
         return nullptr;
     }
-    std::unique_ptr<EVP_PKEY, KeyFree> key(
-        PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+    openssl::Key key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
     // Only the curve the studio's keys use: any other key, even one that verifies, is refused.
-    char group[32] = {};
-    if (!key || !EVP_PKEY_is_a(key.get(), "EC") ||
-        EVP_PKEY_get_group_name(key.get(), group, sizeof group, nullptr) != 1 ||
-        std::string(group) != "prime256v1") {
+    if (!key || !openssl::isP256(key.get())) {
         return nullptr;
     }
     return key;
@@ -51,9 +33,9 @@ std::unique_ptr<EVP_PKEY, KeyFree> readP256PublicKey(const std::string& pem) {
 // OpenSSL verifies DER-encoded signatures; the wire form is r then s.
 std::string derSignature(const std::string& raw) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(raw.data());
-    std::unique_ptr<BIGNUM, BignumFree> r(BN_bin2bn(bytes, 32, nullptr));
-    std::unique_ptr<BIGNUM, BignumFree> s(BN_bin2bn(bytes + 32, 32, nullptr));
-    std::unique_ptr<ECDSA_SIG, SignatureFree> signature(ECDSA_SIG_new());
+    openssl::Bignum r(BN_bin2bn(bytes, 32, nullptr));
+    openssl::Bignum s(BN_bin2bn(bytes + 32, 32, nullptr));
+    openssl::Signature signature(ECDSA_SIG_new());
     if (!r || !s || !signature || ECDSA_SIG_set0(signature.get(), r.get(), s.get()) != 1) {
         return {};
     }
@@ -79,7 +61,7 @@ bool verifySignature(const std::string& data, const std::string& signature,
     }
     const auto key = readP256PublicKey(publicKeyPem);
     const std::string der = derSignature(signature);
-    std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
+    openssl::DigestContext context(EVP_MD_CTX_new());
     if (!key || der.empty() || !context ||
         EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) {
         return false;

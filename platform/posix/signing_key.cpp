@@ -1,5 +1,6 @@
 #include "platform/posix/signing_key.hpp"
 
+#include "platform/posix/openssl_handles.hpp"
 #include "platform/signature.hpp"
 
 #include <limits>
@@ -14,39 +15,19 @@ namespace orvanta {
 
 namespace {
 
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct KeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct SignatureFree {
-    void operator()(ECDSA_SIG* signature) const { ECDSA_SIG_free(signature); }
-};
-struct DigestContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
-
-bool isP256(EVP_PKEY* key) {
-    char group[32] = {};
-    return EVP_PKEY_is_a(key, "EC") &&
-           EVP_PKEY_get_group_name(key, group, sizeof group, nullptr) == 1 &&
-           std::string(group) == "prime256v1";
-}
+using openssl::Key;
 
 Key readPrivateKey(const std::string& pem) {
     if (pem.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         return nullptr;
     }
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    openssl::Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     if (!bio) {
         return nullptr;
     }
     // No passphrase callback: an encrypted key is not read rather than prompted for.
     Key key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char*>("")));
-    if (!key || !isP256(key.get())) {
+    if (!key || !openssl::isP256(key.get())) {
         return nullptr;
     }
     return key;
@@ -62,7 +43,7 @@ std::string memoryText(BIO* bio) {
 }
 
 std::string publicPem(EVP_PKEY* key) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    openssl::Bio bio(BIO_new(BIO_s_mem()));
     if (!bio || PEM_write_bio_PUBKEY(bio.get(), key) != 1) {
         return {};
     }
@@ -76,7 +57,7 @@ std::optional<SigningKeyPair> generateSigningKey() {
     if (!key) {
         return std::nullopt;
     }
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    openssl::Bio bio(BIO_new(BIO_s_mem()));
     if (!bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr,
                                          nullptr) != 1) {
         return std::nullopt;
@@ -102,7 +83,7 @@ std::optional<std::string> publicKeyOf(const std::string& privateKeyPem) {
 
 std::string signData(const std::string& data, const std::string& privateKeyPem) {
     const Key key = readPrivateKey(privateKeyPem);
-    std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
+    openssl::DigestContext context(EVP_MD_CTX_new());
     if (!key || !context ||
         EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) {
         return {};
@@ -119,8 +100,7 @@ std::string signData(const std::string& data, const std::string& privateKeyPem) 
     }
     // The DER signature becomes the fixed-size wire form: r then s, each padded to 32 bytes.
     const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
-    std::unique_ptr<ECDSA_SIG, SignatureFree> signature(
-        d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(derSize)));
+    openssl::Signature signature(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(derSize)));
     if (!signature) {
         return {};
     }

@@ -19,17 +19,21 @@ using test::fileExists;
 using test::readFile;
 using test::writeFile;
 
+// Shortens the transfer limits so that every fault ends within seconds; gives the ones before.
+inline HttpLimits shortenHttpLimits() {
+    const HttpLimits saved = httpLimits();
+    httpLimits().connectTimeoutSeconds = 5;
+    httpLimits().textTimeoutSeconds = 3;
+    httpLimits().averageWindowSeconds = 1;
+    return saved;
+}
+
 inline const std::string validManifest =
     R"({"game_version":"2.0","game_url":"http://127.0.0.1:9/Orvanta.exe","changelog":"Pumpkins."})";
 
 class ManifestFaults : public ::testing::Test {
   protected:
-    void SetUp() override {
-        savedLimits_ = httpLimits();
-        httpLimits().connectTimeoutSeconds = 5;
-        httpLimits().textTimeoutSeconds = 3;
-        httpLimits().averageWindowSeconds = 1;
-    }
+    void SetUp() override { savedLimits_ = shortenHttpLimits(); }
     void TearDown() override { httpLimits() = savedLimits_; }
 
     HttpLimits savedLimits_;
@@ -56,10 +60,7 @@ inline std::string makeNewGame(std::size_t size) {
 class InstallFaults : public ::testing::Test {
   protected:
     void SetUp() override {
-        savedLimits_ = httpLimits();
-        httpLimits().connectTimeoutSeconds = 5;
-        httpLimits().textTimeoutSeconds = 3;
-        httpLimits().averageWindowSeconds = 1;
+        savedLimits_ = shortenHttpLimits();
         folder_ = dir_.path() + "/Orvanta";
         std::filesystem::create_directory(folder_);
         exePath_ = joinPath(folder_, gameExecutableName);

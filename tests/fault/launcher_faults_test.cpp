@@ -2,7 +2,7 @@
 // in different ways. Each check ends in Error with its message, the game in place stays as it
 // was, and no temporary file is left; the next check against a good server installs the update.
 #include "app/launcher.hpp"
-#include "fault/fault_support.hpp"
+#include "fault/fault_fixtures.hpp"
 #include "platform/http.hpp"
 #include "platform/sha256.hpp"
 #include "support/loopback_server.hpp"
@@ -48,10 +48,7 @@ class LauncherFaults : public ::testing::Test {
         if (std::getenv("DISPLAY") == nullptr) {
             GTEST_SKIP() << "needs an X display (scripts/test runs the tests under Xvfb)";
         }
-        savedLimits_ = httpLimits();
-        httpLimits().connectTimeoutSeconds = 5;
-        httpLimits().textTimeoutSeconds = 3;
-        httpLimits().averageWindowSeconds = 1;
+        savedLimits_ = fault::shortenHttpLimits();
         folder_ = home_.path() + "/Orvanta";
         std::filesystem::create_directory(folder_);
         exePath_ = folder_ + "/Orvanta.exe";
