@@ -54,6 +54,7 @@ add_subdirectory(update)
 add_subdirectory(ui)
 add_subdirectory(app)
 add_subdirectory(demo)
+add_subdirectory(packaging/windows)
 
 if(ORVANTA_TESTS)
   enable_testing()
