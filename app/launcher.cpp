@@ -5,6 +5,7 @@
 #include "platform/paths.hpp"
 #include "update/game_start.hpp"
 #include "update/install.hpp"
+#include "update/signed_manifest.hpp"
 
 #include <cmath>
 #include <filesystem>
@@ -49,20 +50,21 @@ void pixelEdges(const sf::FloatRect& rect, int* out) {
 
 } // namespace
 
-Launcher::Launcher() : Launcher(manifestUrl) {}
+Launcher::Launcher() : Launcher(manifestUrl, manifestPublicKeys) {}
 
-Launcher::Launcher(std::string address)
+Launcher::Launcher(std::string address, std::vector<std::string> publicKeys)
     : window(checkedVideoMode(), "Orvanta", sf::Style::Close), titleText("", boldFont, 30),
       subtitleText("", regularFont, 30), statusText("", regularFont, 30),
       versionText("", regularFont, 30), whatsNewText("", regularFont, 30),
       changelogText("", regularFont, 30), buttonLabel("", boldFont, 30),
       footerText("", regularFont, 30), skyGradient(sf::TriangleStrip, 4),
-      manifestAddress(std::move(address)) {
+      manifestAddress(std::move(address)), manifestKeys(std::move(publicKeys)) {
     window.setVerticalSyncEnabled(true);
 
     installDirectory = resolveInstallDirectory();
     exePath = joinPath(installDirectory, gameExecutableName);
     versionPath = joinPath(installDirectory, versionFileName);
+    publishedAtPath = joinPath(installDirectory, publishedAtFileName);
     std::error_code ignored;
     std::filesystem::create_directories(nativePath(installDirectory), ignored);
     installedVersion = readTrimmedFile(versionPath);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvanta {
 
@@ -26,10 +27,11 @@ extern const sf::Color errorColor;
 // the latest check and the phase. Members are public so tests can inspect every widget.
 class Launcher {
   public:
-    // Checks the compiled-in manifest address.
+    // Checks the compiled-in manifest address with the compiled-in keys.
     Launcher();
-    // Checks the given manifest address instead (tests point it at a loopback server).
-    explicit Launcher(std::string manifestAddress);
+    // Checks the given manifest address instead (tests point it at a loopback server), requiring
+    // a signature by one of publicKeys when there are any.
+    explicit Launcher(std::string manifestAddress, std::vector<std::string> publicKeys = {});
     Launcher(const Launcher&) = delete;
     Launcher& operator=(const Launcher&) = delete;
 
@@ -103,6 +105,7 @@ class Launcher {
     std::string installDirectory;
     std::string exePath;
     std::string versionPath;
+    std::string publishedAtPath; // the newest accepted publication time of a signed manifest
     std::string installedVersion;
     // Held from the first check on, so that one launcher at a time works on the folder.
     FolderLock folderLock;
@@ -113,6 +116,7 @@ class Launcher {
     float pulsePhase = 0.0f;
     bool buttonHovered = false;
     std::string manifestAddress;
+    std::vector<std::string> manifestKeys; // PEM public keys; empty: the manifest is not signed
     sf::Clock frameClock;
 
     // What decides whether a frame would look different from the one last presented: frames

@@ -2,6 +2,7 @@
 #include "platform/paths.hpp"
 #include "update/game_install.hpp"
 #include "update/install.hpp"
+#include "update/signed_manifest.hpp"
 #include "update/update_check.hpp"
 
 #include <filesystem>
@@ -53,6 +54,13 @@ void Launcher::checkForUpdates() {
     }
 
     manifest = parseManifest(response->body);
+    // A launcher that carries keys uses only a manifest the studio signed, never an older one
+    // than it accepted before; without keys the signature file is never fetched.
+    if (manifest && !manifestKeys.empty() &&
+        !acceptSignedManifest(manifestAddress, response->body, *manifest, manifestKeys,
+                              publishedAtPath)) {
+        manifest.reset();
+    }
     if (!manifest) {
         phase = LauncherPhase::Error;
         lastError = invalidManifestMessage;

@@ -41,7 +41,7 @@ target_include_directories(orvanta_core SYSTEM PUBLIC ${json_include})
 target_compile_definitions(orvanta_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                _WIN32_WINNT=0x0A00)
 target_compile_options(orvanta_core PRIVATE ${ORVANTA_WARNINGS})
-target_link_libraries(orvanta_core PUBLIC winhttp crypt32 advapi32 shell32 ole32 user32 gdi32)
+target_link_libraries(orvanta_core PUBLIC winhttp crypt32 bcrypt advapi32 shell32 ole32 user32 gdi32)
 
 # The launcher itself: window, screen, phases; everything that touches SFML.
 add_library(orvanta_app STATIC)

@@ -18,6 +18,8 @@ constexpr int exitUsage = 2;
 constexpr const char* helpText =
     R"(Usage: orvanta-publish --game PATH --version TEXT --base-url URL --out DIR
                        [--changelog FILE] [--launcher PATH --launcher-version TEXT]
+                       [--signing-key KEY.pem]
+       orvanta-publish keygen --out DIR
 
 Publishes a game build for the Orvanta launcher. Writes DIR/orvanta-downloads/ with the game
 file, named after its version, and manifest.json, which announces it. Serve DIR from any
@@ -36,11 +38,18 @@ Options:
   --launcher PATH          a launcher build to announce alongside (optional; needs
                            --launcher-version)
   --launcher-version TEXT  the launcher build's version text (with --launcher)
+  --signing-key KEY.pem    sign the manifest: adds "published_at" and writes
+                           manifest.json.sig before the manifest (launchers built with
+                           ORVANTA_MANIFEST_PUBLIC_KEYS require it)
   --help, -h               show this help and exit
 
 Each option takes its value as the next argument or after '=' (--version=1.4.2).
 The game file is copied to Orvanta-<version>.exe; the manifest is written last and
 atomically, so the server never announces a file that is not fully in place.
+
+keygen --out DIR writes a new ECDSA P-256 key pair into DIR: orvanta-signing-key.pem, the
+private key (mode 0600; keep it secret, pass it to --signing-key), and
+orvanta-signing-key.pub.pem, the public key to build launchers with. It never replaces a key.
 
 Exit status: 0 published, 1 publishing failed, 2 invalid command line.
 )";
@@ -55,6 +64,40 @@ int usageError(const std::string& message) {
     return exitUsage;
 }
 
+int keygen(const std::vector<std::string_view>& arguments) {
+    std::string out;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        std::optional<std::string> value;
+        if (argument.substr(0, 6) == "--out=") {
+            value = std::string(argument.substr(6));
+        } else if (argument == "--out" && i + 1 < arguments.size()) {
+            value = std::string(arguments[++i]);
+        } else if (argument == "--out") {
+            return usageError("option --out needs a value");
+        } else {
+            return usageError("keygen takes only --out DIR, not: " + std::string(argument));
+        }
+        if (!out.empty()) {
+            return usageError("option given twice: --out");
+        }
+        out = *value;
+    }
+    if (out.empty()) {
+        return usageError("keygen needs --out DIR");
+    }
+    const orvanta::publish::KeygenOutcome outcome = orvanta::publish::writeSigningKeyPair(out);
+    if (!outcome.error.empty()) {
+        std::fprintf(stderr, "orvanta-publish: %s\n", outcome.error.c_str());
+        return exitPublishFailed;
+    }
+    std::printf("Wrote the private key %s (keep it secret)\nWrote the public key %s (build "
+                "launchers with -DORVANTA_MANIFEST_PUBLIC_KEYS=%s)\n",
+                outcome.privateKeyPath.c_str(), outcome.publicKeyPath.c_str(),
+                outcome.publicKeyPath.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -67,6 +110,7 @@ int main(int argc, char** argv) {
         {"--changelog", {&request.changelogPath, false}},
         {"--launcher", {&request.launcherPath, false}},
         {"--launcher-version", {&request.launcherVersion, false}},
+        {"--signing-key", {&request.signingKeyPath, false}},
     };
 
     const std::vector<std::string_view> arguments(argv + 1, argv + argc);
@@ -75,6 +119,9 @@ int main(int argc, char** argv) {
             std::fputs(helpText, stdout);
             return 0;
         }
+    }
+    if (!arguments.empty() && arguments.front() == "keygen") {
+        return keygen({arguments.begin() + 1, arguments.end()});
     }
 
     std::map<std::string, bool, std::less<>> seen;
@@ -139,6 +186,10 @@ int main(int argc, char** argv) {
         std::printf("Note: %s already existed with other contents and was replaced; players' "
                     "caches may still hold the old file. Give each build its own version.\n",
                     name.c_str());
+    }
+    if (!outcome.result.signaturePath.empty()) {
+        std::printf("Signed the manifest (published_at %s): wrote %s\n",
+                    outcome.result.publishedAt.c_str(), outcome.result.signaturePath.c_str());
     }
     std::printf("Wrote %s\nLaunchers built with ORVANTA_MANIFEST_URL=%s will install it.\n",
                 outcome.result.manifestPath.c_str(), outcome.result.manifestUrl.c_str());

@@ -1,7 +1,11 @@
 #include "publish/publish.hpp"
 
 #include "platform/posix/file_sync.hpp"
+#include "platform/posix/signing_key.hpp"
 #include "platform/sha256.hpp"
+#include "platform/signature.hpp"
+#include "platform/small_file.hpp"
+#include "update/signed_manifest.hpp"
 #include "update/versions.hpp"
 
 #include <cerrno>
@@ -23,6 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t maxVersionInFileName = 64;
+constexpr std::size_t maxKeyFileBytes = 64 * 1024;
 
 std::string systemError(int code) {
     return std::strerror(code);
@@ -184,6 +189,62 @@ std::string checkSourceFile(const std::string& what, const std::string& path) {
         return what + " is empty: " + path;
     }
     return {};
+}
+
+// The whole file, or absent when it cannot be read.
+std::optional<std::string> readWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+// Creates path with the given mode (never replacing a file) and writes text to disk; the file is
+// removed again when anything fails.
+std::string createFileWith(const std::string& path, const std::string& text, mode_t mode) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd < 0) {
+        return "cannot create " + path + ": " + systemError(errno);
+    }
+    // The umask may only have narrowed the mode; make it exact.
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+    const int code = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(path.c_str());
+        return "cannot write " + path + ": " + systemError(code);
+    }
+    return {};
+}
+
+// The signature lines of the manifest being replaced, to serve beside the new one while players
+// may still fetch the old manifest: the lines that verify it with this key, or, when none does
+// (it was signed with an earlier key), the lines that were served with it.
+std::vector<std::string> carriedSignatures(const std::string& previousManifest,
+                                           const std::string& previousSignatureFile,
+                                           const std::string& publicKey) {
+    const auto lines = parseSignatureFile(previousSignatureFile);
+    if (previousManifest.empty() || !lines) {
+        return {};
+    }
+    std::vector<std::string> carried;
+    for (const std::string& signature : *lines) {
+        if (verifySignature(previousManifest, signature, publicKey)) {
+            carried.push_back(signature);
+        }
+    }
+    if (carried.empty()) {
+        carried = *lines;
+    }
+    if (carried.size() > maxCarriedSignatures) {
+        carried.resize(maxCarriedSignatures);
+    }
+    return carried;
 }
 
 } // namespace
@@ -400,7 +461,7 @@ std::string writeFileAtomically(const std::string& path, const std::string& text
     return {};
 }
 
-std::string manifestJson(const UpdateManifest& manifest) {
+std::string manifestJson(const UpdateManifest& manifest, const std::string& publishedAt) {
     nlohmann::ordered_json document;
     document["game_version"] = manifest.game_version;
     document["game_url"] = manifest.game_url;
@@ -412,9 +473,59 @@ std::string manifestJson(const UpdateManifest& manifest) {
         document["launcher_sha256"] = manifest.launcher_sha256;
     }
     document["changelog"] = manifest.changelog;
+    if (!publishedAt.empty()) {
+        document["published_at"] = publishedAt;
+    }
     // Every text was checked to be UTF-8, so dump cannot fail; replace keeps it from throwing
     // even so.
     return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::string publishedAtText(std::time_t time) {
+    std::tm utc{};
+    char text[32] = {};
+    if (::gmtime_r(&time, &utc) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0) {
+        return {};
+    }
+    return text;
+}
+
+KeygenOutcome writeSigningKeyPair(const std::string& directory) {
+    KeygenOutcome outcome;
+    std::error_code ec;
+    fs::create_directories(directory, ec);
+    if (ec || !fs::is_directory(directory, ec)) {
+        outcome.error = "cannot create folder " + directory + ": " +
+                        (ec ? ec.message() : std::string("not a folder"));
+        return outcome;
+    }
+    const std::string privatePath = (fs::path(directory) / privateKeyFileName).string();
+    const std::string publicPath = (fs::path(directory) / publicKeyFileName).string();
+    for (const std::string& path : {privatePath, publicPath}) {
+        if (fs::symlink_status(path, ec).type() != fs::file_type::not_found) {
+            outcome.error = path + " already exists; keygen never replaces a key";
+            return outcome;
+        }
+    }
+    const std::optional<SigningKeyPair> pair = generateSigningKey();
+    if (!pair) {
+        outcome.error = "cannot generate a key pair";
+        return outcome;
+    }
+    if (auto error = createFileWith(privatePath, pair->privateKeyPem, 0600); !error.empty()) {
+        outcome.error = error;
+        return outcome;
+    }
+    if (auto error = createFileWith(publicPath, pair->publicKeyPem, 0644); !error.empty()) {
+        ::unlink(privatePath.c_str());
+        outcome.error = error;
+        return outcome;
+    }
+    flushDirectory(directory);
+    outcome.privateKeyPath = privatePath;
+    outcome.publicKeyPath = publicPath;
+    return outcome;
 }
 
 PublishOutcome publishBuild(const PublishRequest& request) {
@@ -452,6 +563,23 @@ PublishOutcome publishBuild(const PublishRequest& request) {
             return fail(problem);
         }
     }
+    const bool signing = !request.signingKeyPath.empty();
+    std::string signingKey;
+    std::string publicKey;
+    if (signing) {
+        if (auto problem = checkSourceFile("signing key", request.signingKeyPath);
+            !problem.empty()) {
+            return fail(problem);
+        }
+        const auto key = readSmallFile(request.signingKeyPath, maxKeyFileBytes);
+        const auto derived = key ? publicKeyOf(*key) : std::nullopt;
+        if (!derived) {
+            return fail("signing key is not an unencrypted PEM ECDSA P-256 private key: " +
+                        request.signingKeyPath);
+        }
+        signingKey = *key;
+        publicKey = *derived;
+    }
     std::string changelog;
     if (!request.changelogPath.empty()) {
         ChangelogText text = readChangelog(request.changelogPath);
@@ -467,6 +595,28 @@ PublishOutcome publishBuild(const PublishRequest& request) {
     if (ec || !fs::is_directory(channel, ec)) {
         return fail("cannot create output folder " + channel + ": " +
                     (ec ? ec.message() : std::string("not a folder")));
+    }
+
+    const std::string manifestPath = channel + "/" + manifestFileName;
+    const std::string signaturePath = channel + "/" + signatureFileName;
+    const std::string previousManifest = readWholeFile(manifestPath).value_or(std::string());
+    std::string publishedAt;
+    if (!signing && fs::symlink_status(signaturePath, ec).type() != fs::file_type::not_found) {
+        // An unsigned manifest there would be refused by every launcher that carries a key.
+        return fail("the channel in " + channel + " is signed (" + signatureFileName +
+                    " is there): publish with --signing-key");
+    }
+    if (signing) {
+        publishedAt = publishedAtText(request.now != 0 ? request.now : std::time(nullptr));
+        const std::string previousAt = manifestPublishedAt(previousManifest);
+        if (publishedAt.empty()) {
+            return fail("cannot read the clock");
+        }
+        if (isPublishedAt(previousAt) && publishedAt < previousAt) {
+            return fail("the channel's manifest was published at " + previousAt +
+                        ", later than this machine's clock (" + publishedAt +
+                        "): launchers that accepted it would refuse this build; check the clock");
+        }
     }
 
     UpdateManifest& manifest = outcome.result.manifest;
@@ -498,10 +648,33 @@ PublishOutcome publishBuild(const PublishRequest& request) {
     }
     manifest.changelog = changelog;
 
+    const std::string manifestText = manifestJson(manifest, publishedAt);
+    if (signing) {
+        // Launchers that carry a key install nothing unverified.
+        if (manifest.game_sha256.empty()) {
+            return fail("a signed manifest needs the game's SHA-256");
+        }
+        const std::string signature = signData(manifestText, signingKey);
+        if (signature.empty()) {
+            return fail("cannot sign the manifest with " + request.signingKeyPath);
+        }
+        // The new line first, then the old manifest's: a player who gets the old manifest with
+        // the new signature file still finds its line.
+        std::string signatureFile = encodeSignatureLine(signature) + "\n";
+        const std::string previousSignatures =
+            readSmallFile(signaturePath, maxSignatureFileBytes).value_or(std::string());
+        for (const std::string& line :
+             carriedSignatures(previousManifest, previousSignatures, publicKey)) {
+            signatureFile += encodeSignatureLine(line) + "\n";
+        }
+        if (auto error = writeFileAtomically(signaturePath, signatureFile); !error.empty()) {
+            return fail(error);
+        }
+    }
+
     // The manifest goes last: until it is renamed into place, the server keeps announcing the
     // previous build, whose files are still there.
-    const std::string manifestPath = channel + "/" + manifestFileName;
-    if (auto error = writeFileAtomically(manifestPath, manifestJson(manifest)); !error.empty()) {
+    if (auto error = writeFileAtomically(manifestPath, manifestText); !error.empty()) {
         return fail(error);
     }
 
@@ -524,9 +697,22 @@ PublishOutcome publishBuild(const PublishRequest& request) {
     if (withLauncher && sha256File(channel + "/" + launcherName) != parsed->launcher_sha256) {
         return fail("the published launcher file no longer matches the manifest's digest");
     }
+    if (signing) {
+        const auto signatures =
+            parseSignatureFile(readSmallFile(signaturePath, maxSignatureFileBytes).value_or(""));
+        if (!signatures || !verifySignature(written, signatures->front(), publicKey) ||
+            manifestPublishedAt(written) != publishedAt) {
+            return fail("the signature read back from " + signaturePath +
+                        " does not verify the manifest");
+        }
+    }
 
     outcome.result.channelDirectory = channel;
     outcome.result.manifestPath = manifestPath;
+    if (signing) {
+        outcome.result.signaturePath = signaturePath;
+        outcome.result.publishedAt = publishedAt;
+    }
     outcome.result.manifestUrl = channelUrl(base.url, manifestFileName);
     return outcome;
 }

@@ -2,6 +2,7 @@
 
 #include "update/manifest.hpp"
 
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,12 @@ namespace orvanta::publish {
 // ends in "/orvanta-downloads/manifest.json".
 inline constexpr const char* channelFolderName = "orvanta-downloads";
 inline constexpr const char* manifestFileName = "manifest.json";
+inline constexpr const char* signatureFileName = "manifest.json.sig";
+// What keygen writes into its folder.
+inline constexpr const char* privateKeyFileName = "orvanta-signing-key.pem";
+inline constexpr const char* publicKeyFileName = "orvanta-signing-key.pub.pem";
+// The most signature lines of earlier manifests a signature file carries on.
+inline constexpr std::size_t maxCarriedSignatures = 3;
 
 // One build to publish. launcherPath and launcherVersion are given together or not at all;
 // changelogPath may be empty (no changelog).
@@ -23,6 +30,8 @@ struct PublishRequest {
     std::string launcherPath;
     std::string launcherVersion;
     std::string outDirectory;
+    std::string signingKeyPath; // a PEM P-256 private key: sign the manifest; empty: do not
+    std::time_t now = 0;        // the publication time for a signed manifest; 0: the clock's
 };
 
 // What a successful publication wrote.
@@ -30,6 +39,8 @@ struct PublishResult {
     UpdateManifest manifest;
     std::string channelDirectory; // outDirectory + "/orvanta-downloads"
     std::string manifestPath;
+    std::string signaturePath;              // empty when the manifest was not signed
+    std::string publishedAt;                // the signed manifest's "published_at"
     std::string manifestUrl;                // the address the launcher must be built with
     std::vector<std::string> replacedFiles; // earlier files of the same name with other contents
 };
@@ -84,11 +95,27 @@ PublishedFile publishFile(const std::string& source, const std::string& director
 std::string writeFileAtomically(const std::string& path, const std::string& text);
 
 // The manifest document for the record, keys in the launcher's order, ending in a newline. The
-// launcher keys are left out when the record announces no launcher build.
-std::string manifestJson(const UpdateManifest& manifest);
+// launcher keys are left out when the record announces no launcher build, and "published_at"
+// when publishedAt is empty (an unsigned channel).
+std::string manifestJson(const UpdateManifest& manifest, const std::string& publishedAt = {});
+
+// A time as a signed manifest's "published_at": UTC, "YYYY-MM-DDTHH:MM:SSZ".
+std::string publishedAtText(std::time_t time);
+
+// Writes a new signing key pair into directory (created when missing): the private key readable
+// by its owner only from the moment it exists, and the public key beside it. Existing key files
+// are never replaced. The error is empty on success.
+struct KeygenOutcome {
+    std::string privateKeyPath;
+    std::string publicKeyPath;
+    std::string error;
+};
+KeygenOutcome writeSigningKeyPair(const std::string& directory);
 
 // Publishes one build: validates the request, publishes the game (and launcher) files, writes the
 // manifest last, then reads it back and checks it and the digests. The error is empty on success.
+// With a signing key the signature file (the new manifest's line, then the lines of the manifest
+// it replaces) is written just before the manifest, and both are checked as a launcher would.
 struct PublishOutcome {
     PublishResult result;
     std::string error;

@@ -37,6 +37,13 @@ void LauncherTest::SetUp() {
                             res.status = channel.manifestStatus;
                             res.set_content(channel.manifestBody, "application/json");
                         });
+    server.server().Get("/orvanta-downloads/manifest.json.sig",
+                        [this](const httplib::Request&, httplib::Response& res) {
+                            std::lock_guard<std::mutex> guard(channel.lock);
+                            ++channel.signatureRequests;
+                            res.status = channel.signatureStatus;
+                            res.set_content(channel.signatureBody, "text/plain");
+                        });
     server.server().Get("/game.bin", [this](const httplib::Request&, httplib::Response& res) {
         std::lock_guard<std::mutex> guard(channel.lock);
         ++channel.gameRequests;
@@ -83,8 +90,9 @@ void LauncherTest::SetUp() {
     server.start();
 }
 
-std::unique_ptr<Launcher> LauncherTest::makeLauncher() {
-    return std::make_unique<Launcher>(server.url("/orvanta-downloads/manifest.json"));
+std::unique_ptr<Launcher> LauncherTest::makeLauncher(std::vector<std::string> publicKeys) {
+    return std::make_unique<Launcher>(server.url("/orvanta-downloads/manifest.json"),
+                                      std::move(publicKeys));
 }
 
 std::string LauncherTest::digestOf(const std::string& bytes) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace orvanta::test {
 
@@ -20,11 +21,14 @@ struct Channel {
     std::string manifestBody;
     int gameStatus = 200;
     std::string gameBody;
-    bool sendLength = true;   // false: chunked, no Content-Length
-    std::size_t cutAfter = 0; // nonzero: announce the whole length, send this much, drop
+    bool sendLength = true;        // false: chunked, no Content-Length
+    std::size_t cutAfter = 0;      // nonzero: announce the whole length, send this much, drop
     std::function<void()> midBody; // set: called between the two halves of the game's body
     int manifestRequests = 0;
     int gameRequests = 0;
+    int signatureStatus = 404; // the manifest's ".sig" beside it
+    std::string signatureBody;
+    int signatureRequests = 0;
 };
 
 // A launcher with its own XDG_DATA_HOME, pointed at a loopback update channel.
@@ -32,7 +36,7 @@ class LauncherTest : public testing::Test {
   protected:
     void SetUp() override;
 
-    std::unique_ptr<Launcher> makeLauncher();
+    std::unique_ptr<Launcher> makeLauncher(std::vector<std::string> publicKeys = {});
     // A manifest for the served game; sha "auto" means the digest of the served game.
     std::string manifestJson(const std::string& version, const std::string& sha = "auto",
                              const std::string& changelog = "Fresh crops.");

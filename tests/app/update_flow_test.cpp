@@ -2,6 +2,8 @@
 // installation leaves in the game folder, Retry and Play. Real loopback server, real files, a real
 // window under Xvfb.
 #include "launcher_fixture.hpp"
+#include "platform/posix/signing_key.hpp"
+#include "update/signed_manifest.hpp"
 
 #include <chrono>
 #include <cmath>
@@ -115,6 +117,43 @@ TEST_F(LauncherTest, InvalidManifestEndsInErrorAndDropsTheEarlierManifest) {
         EXPECT_EQ(shown(l->changelogText), "The update file on the server may be misconfigured.");
         EXPECT_FALSE(l->manifest.has_value());
     }
+}
+
+// With the studio's key the launcher uses only a manifest that key signed, and a refused one
+// downloads nothing; a launcher without a key never asks for the signature file.
+TEST_F(LauncherTest, WithAKeyOnlyASignedManifestIsInstalled) {
+    const std::string signing = std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/";
+    serve("1.2.0", gameV2);
+    std::string signedBody = channel.manifestBody;
+    signedBody.insert(signedBody.rfind('}'), R"(, "published_at": "2024-06-02T09:30:00Z")");
+    channel.signatureBody =
+        encodeSignatureLine(signData(signedBody, readFile(signing + "studio-a.pem"))) + "\n";
+    channel.manifestBody = signedBody;
+    channel.manifestBody[channel.manifestBody.find("1.2.0")] = '7'; // tampered after signing
+    auto l = makeLauncher({readFile(signing + "studio-a.pub.pem")});
+    for (int status : {404, 200}) {
+        channel.signatureStatus = status;
+        l->resetForRetry();
+        l->checkForUpdates();
+        expectError(*l, "Update manifest is invalid.");
+    }
+    EXPECT_EQ(gameRequests(), 0);
+    EXPECT_FALSE(fileExists(exe()));
+
+    channel.manifestBody = signedBody;
+    l->resetForRetry();
+    l->checkForUpdates();
+    expectReady(*l);
+    EXPECT_EQ(readFile(exe()), gameV2);
+    EXPECT_EQ(readFile(installDir() + "/published_at.txt"), "2024-06-02T09:30:00Z");
+    EXPECT_EQ(channel.signatureRequests, 3);
+
+    l.reset();
+    std::filesystem::remove(exe());
+    auto keyless = makeLauncher();
+    keyless->checkForUpdates();
+    expectReady(*keyless);
+    EXPECT_EQ(channel.signatureRequests, 3);
 }
 
 TEST_F(LauncherTest, FirstStartDownloadsVerifiesInstallsAndIsReady) {

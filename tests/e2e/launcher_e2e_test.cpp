@@ -3,6 +3,7 @@
 
 #include "e2e_support.hpp"
 #include "support/temp_dir.hpp"
+#include "update/signed_manifest.hpp"
 
 #include <filesystem>
 #include <fstream>
@@ -102,11 +103,21 @@ class LauncherEndToEnd : public testing::Test {
         display_.reset();
     }
 
-    void publish(const std::string& version) {
+    void publish(const std::string& version, const std::string& signingKey = {}) {
         writeFile(dir_.file("build.exe"), gameScript(version), true);
-        const RunResult run =
-            runProgram({ORVANTA_PUBLISH_PROGRAM, "--game", dir_.file("build.exe"), "--version",
-                        version, "--base-url", baseUrl, "--out", dir_.file("site")});
+        std::vector<std::string> argv = {ORVANTA_PUBLISH_PROGRAM,
+                                         "--game",
+                                         dir_.file("build.exe"),
+                                         "--version",
+                                         version,
+                                         "--base-url",
+                                         baseUrl,
+                                         "--out",
+                                         dir_.file("site")};
+        if (!signingKey.empty()) {
+            argv.insert(argv.end(), {"--signing-key", signingKey});
+        }
+        const RunResult run = runProgram(argv);
         ASSERT_EQ(run.exitCode, 0) << run.output;
     }
 
@@ -114,7 +125,7 @@ class LauncherEndToEnd : public testing::Test {
     std::string installedGame() const { return installDir() + "/Orvanta.exe"; }
     std::string marker() const { return dir_.file("game-started.txt"); }
 
-    void startLauncher() {
+    void startLauncher(const std::string& program = ORVANTA_E2E_LAUNCHER) {
         EnvChanges env = noProxyEnvironment();
         addLauncherSanitizerOptions(env);
         env["DISPLAY"] = display_->name();
@@ -122,7 +133,7 @@ class LauncherEndToEnd : public testing::Test {
         env["HOME"] = dir_.file("home");
         env["ORVANTA_E2E_MARKER"] = marker();
         launcher_.reset();
-        launcher_.emplace(std::vector<std::string>{ORVANTA_E2E_LAUNCHER}, dir_.file("work"), env,
+        launcher_.emplace(std::vector<std::string>{program}, dir_.file("work"), env,
                           dir_.file("launcher.log"));
         window_ = 0;
         ASSERT_TRUE(waitUntil(
@@ -283,6 +294,38 @@ TEST_F(LauncherEndToEnd, AServerCertificateFromAnotherAuthorityIsRefused) {
     // The handshake failed, so no request ever reached the server.
     EXPECT_EQ(nginx_->requestsFor("GET "), 0);
     EXPECT_FALSE(fileExists(installedGame()));
+    closeAndExpectExitZero();
+}
+
+// A launcher built with the studio's key refuses a manifest changed after signing, downloading
+// nothing, and installs the signed one; a launcher without a key installs from the same channel.
+TEST_F(LauncherEndToEnd, ASignedChannelServesLaunchersWithAndWithoutTheKey) {
+    publish("5.0", std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/studio-a.pem");
+    ASSERT_EQ(nginx_->start(), "");
+    const std::string manifestPath = dir_.file("site/orvanta-downloads/manifest.json");
+    const std::string signedManifest = readFile(manifestPath);
+    std::string tampered = signedManifest;
+    tampered.replace(tampered.find("\"5.0\""), 5, "\"6.0\"");
+    writeFile(manifestPath, tampered);
+
+    startLauncher(ORVANTA_E2E_SIGNED_LAUNCHER);
+    expectErrorScreen();
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/manifest.json.sig"), 1);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-5.0.exe"), 0);
+    closeAndExpectExitZero();
+
+    writeFile(manifestPath, signedManifest);
+    startLauncher(ORVANTA_E2E_SIGNED_LAUNCHER);
+    expectReadyScreen();
+    EXPECT_EQ(readFile(installedGame()), gameScript("5.0"));
+    EXPECT_EQ(readFile(installDir() + "/published_at.txt"), manifestPublishedAt(signedManifest));
+    closeAndExpectExitZero();
+
+    std::filesystem::remove(installedGame());
+    startLauncher();
+    expectReadyScreen();
+    EXPECT_EQ(readFile(installedGame()), gameScript("5.0"));
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/manifest.json.sig"), 2);
     closeAndExpectExitZero();
 }
 

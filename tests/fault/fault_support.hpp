@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/raw_socket.hpp"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +12,8 @@
 
 namespace orvanta::fault {
 
+using Socket = test::raw_socket::Socket;
+
 // A bare HTTP/1.1 server on 127.0.0.1 that answers each connection with a script of its own: it
 // reads the request head, then hands the socket to the handler, which writes whatever it likes
 // (a short body, nothing at all, a connection reset) and returns; the socket is closed after it.
@@ -18,7 +22,7 @@ namespace orvanta::fault {
 class RawServer {
   public:
     using Handler =
-        std::function<void(RawServer& server, int socket, const std::string& requestHead)>;
+        std::function<void(RawServer& server, Socket socket, const std::string& requestHead)>;
 
     explicit RawServer(Handler handler);
     ~RawServer();
@@ -37,7 +41,7 @@ class RawServer {
     void serve();
 
     Handler handler_;
-    int listener_ = -1;
+    Socket listener_ = test::raw_socket::none;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> requests_{0};
@@ -48,12 +52,14 @@ class RawServer {
 };
 
 // Writes all of bytes, ignoring a peer that went away (no SIGPIPE). False when it went away.
-bool sendAll(int socket, const std::string& bytes);
+bool sendAll(Socket socket, const std::string& bytes);
 // "HTTP/1.1 200 OK" head with the given Content-Length (none when negative), closing the
 // connection.
 std::string responseHead(long long contentLength, const std::string& status = "200 OK");
 // Closes the socket with a TCP reset instead of an orderly shutdown.
-void resetConnection(int socket);
+void resetConnection(Socket socket);
+
+// POSIX only (posix/fault_child.cpp):
 
 // A self-signed certificate for 127.0.0.1 (usable as its own trust anchor) and its key, made
 // with the openssl program into folder.

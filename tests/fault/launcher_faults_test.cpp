@@ -72,7 +72,7 @@ class LauncherFaults : public ::testing::Test {
     // Serves the manifest at /manifest.json and hands requests for the game to gameHandler.
     RawServer channel(RawServer::Handler gameHandler) const {
         return RawServer(
-            [this, gameHandler](RawServer& server, int socket, const std::string& head) {
+            [this, gameHandler](RawServer& server, fault::Socket socket, const std::string& head) {
                 if (requestPath(head) == "/manifest.json") {
                     const std::string body = manifestJson(server.url("/Orvanta.exe"));
                     sendAll(socket, responseHead(static_cast<long long>(body.size())) + body);
@@ -84,7 +84,7 @@ class LauncherFaults : public ::testing::Test {
 
     RawServer::Handler wholeGame() const {
         const std::string body = newGame_;
-        return [body](RawServer&, int socket, const std::string&) {
+        return [body](RawServer&, fault::Socket socket, const std::string&) {
             sendAll(socket, responseHead(static_cast<long long>(body.size())) + body);
         };
     }
@@ -127,26 +127,27 @@ TEST_F(LauncherFaults, ManifestFaultsEndInTheirMessages) {
     };
     const Scenario scenarios[] = {
         {"HTML error page with status 200",
-         [&](RawServer&, int s, const std::string&) {
+         [&](RawServer&, fault::Socket s, const std::string&) {
              sendAll(s, responseHead(static_cast<long long>(htmlPage.size())) + htmlPage);
          },
          invalid},
         {"HTML error page with status 502",
-         [&](RawServer&, int s, const std::string&) {
+         [&](RawServer&, fault::Socket s, const std::string&) {
              sendAll(s, responseHead(static_cast<long long>(htmlPage.size()), "502 Bad Gateway") +
                             htmlPage);
          },
          unreachable},
-        {"empty body", [&](RawServer&, int s, const std::string&) { sendAll(s, responseHead(0)); },
+        {"empty body",
+         [&](RawServer&, fault::Socket s, const std::string&) { sendAll(s, responseHead(0)); },
          invalid},
         {"manifest cut short of its Content-Length",
-         [&](RawServer&, int s, const std::string&) {
+         [&](RawServer&, fault::Socket s, const std::string&) {
              sendAll(s, responseHead(static_cast<long long>(good.size())) +
                             good.substr(0, good.size() / 2));
          },
          invalid},
         {"50 MiB of JSON",
-         [&](RawServer&, int s, const std::string&) {
+         [&](RawServer&, fault::Socket s, const std::string&) {
              // A valid manifest padded with white space to 50 MiB.
              const long long total = 50ll * 1024 * 1024;
              if (!sendAll(s, responseHead(total) + good)) {
@@ -163,9 +164,11 @@ TEST_F(LauncherFaults, ManifestFaultsEndInTheirMessages) {
          },
          unreachable},
         {"server stalls before answering",
-         [&](RawServer& server, int, const std::string&) { server.hold(15s); }, unreachable},
+         [&](RawServer& server, fault::Socket, const std::string&) { server.hold(15s); },
+         unreachable},
         {"connection reset before answering",
-         [&](RawServer&, int s, const std::string&) { fault::resetConnection(s); }, unreachable},
+         [&](RawServer&, fault::Socket s, const std::string&) { fault::resetConnection(s); },
+         unreachable},
     };
     Launcher launcher("http://127.0.0.1:9/unused");
     for (const Scenario& scenario : scenarios) {
@@ -210,13 +213,15 @@ TEST_F(LauncherFaults, BrokenGameDownloadEndsInDownloadFailed) {
     const std::string half = newGame_.substr(0, newGame_.size() / 2);
     const long long length = static_cast<long long>(newGame_.size());
     const RawServer::Handler breaks[] = {
-        [&](RawServer&, int s, const std::string&) { sendAll(s, responseHead(length) + half); },
-        [&](RawServer&, int s, const std::string&) {
+        [&](RawServer&, fault::Socket s, const std::string&) {
+            sendAll(s, responseHead(length) + half);
+        },
+        [&](RawServer&, fault::Socket s, const std::string&) {
             sendAll(s, responseHead(length) + half);
             std::this_thread::sleep_for(50ms);
             fault::resetConnection(s);
         },
-        [&](RawServer&, int s, const std::string&) {
+        [&](RawServer&, fault::Socket s, const std::string&) {
             sendAll(s, responseHead(11, "404 Not Found") + "not found\r\n");
         },
     };
@@ -242,7 +247,7 @@ TEST_F(LauncherFaults, BrokenGameDownloadEndsInDownloadFailed) {
 // old game. The next start removes it, installs the whole build and never takes the half for it.
 TEST_F(LauncherFaults, NextStartAfterAKilledDownloadInstallsTheWholeBuild) {
     const std::string half = newGame_.substr(0, newGame_.size() / 2);
-    RawServer stalling = channel([&](RawServer& server, int s, const std::string&) {
+    RawServer stalling = channel([&](RawServer& server, fault::Socket s, const std::string&) {
         sendAll(s, responseHead(static_cast<long long>(newGame_.size())) + half);
         server.hold(15s);
     });

@@ -1,45 +1,15 @@
 // Faults while fetching the update manifest, through fetchText and parseManifest against real
 // loopback servers: none of them may yield a manifest, and oversized answers are cut off early.
-#include "fault/fault_support.hpp"
-#include "platform/http.hpp"
-#include "support/loopback_server.hpp"
-#include "support/temp_dir.hpp"
-#include "update/manifest.hpp"
+#include "fault/fault_fixtures.hpp"
 
 #include <atomic>
 #include <chrono>
-#include <gtest/gtest.h>
 #include <thread>
 
-namespace orvanta {
+namespace orvanta::fault {
 namespace {
 
-using fault::RawServer;
-using fault::responseHead;
-using fault::sendAll;
 using namespace std::chrono_literals;
-
-const std::string validManifest =
-    R"({"game_version":"2.0","game_url":"http://127.0.0.1:9/Orvanta.exe","changelog":"Pumpkins."})";
-
-class ManifestFaults : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        savedLimits_ = httpLimits();
-        httpLimits().connectTimeoutSeconds = 5;
-        httpLimits().textTimeoutSeconds = 3;
-        httpLimits().averageWindowSeconds = 1;
-    }
-    void TearDown() override { httpLimits() = savedLimits_; }
-
-    HttpLimits savedLimits_;
-};
-
-RawServer::Handler answer(const std::string& status, const std::string& body) {
-    return [status, body](RawServer&, int socket, const std::string&) {
-        sendAll(socket, responseHead(static_cast<long long>(body.size()), status) + body);
-    };
-}
 
 // What a misconfigured or overloaded server sends instead of the manifest arrives as a response,
 // and parsing rejects it.
@@ -79,13 +49,13 @@ TEST_F(ManifestFaults, BrokenBodiesGiveNoManifest) {
     const std::string half = validManifest.substr(0, validManifest.size() / 2);
     const long long length = static_cast<long long>(validManifest.size());
     const RawServer::Handler handlers[] = {
-        [&](RawServer&, int socket, const std::string&) {
+        [&](RawServer&, Socket socket, const std::string&) {
             sendAll(socket, responseHead(length) + half);
         },
-        [&](RawServer&, int socket, const std::string&) {
+        [&](RawServer&, Socket socket, const std::string&) {
             sendAll(socket, responseHead(length) + half);
             std::this_thread::sleep_for(50ms);
-            fault::resetConnection(socket);
+            resetConnection(socket);
         },
     };
     const char* names[] = {"short body", "reset in mid-body"};
@@ -103,13 +73,13 @@ TEST_F(ManifestFaults, BrokenBodiesGiveNoManifest) {
 
 // No answer at all: the server stalls or resets before its status line.
 TEST_F(ManifestFaults, NoAnswerGivesNoResponse) {
-    RawServer stalling([](RawServer& server, int, const std::string&) { server.hold(15s); });
+    RawServer stalling([](RawServer& server, Socket, const std::string&) { server.hold(15s); });
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(fetchText(stalling.url("/orvanta-downloads/manifest.json")).has_value());
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
 
     RawServer resetting(
-        [](RawServer&, int socket, const std::string&) { fault::resetConnection(socket); });
+        [](RawServer&, Socket socket, const std::string&) { resetConnection(socket); });
     EXPECT_FALSE(fetchText(resetting.url("/orvanta-downloads/manifest.json")).has_value());
 }
 
@@ -125,7 +95,7 @@ TEST_F(ManifestFaults, OversizedManifestIsRefused) {
         SCOPED_TRACE(announced ? "with Content-Length" : "without Content-Length");
         std::atomic<std::size_t> sent{0};
         {
-            RawServer server([&](RawServer&, int socket, const std::string&) {
+            RawServer server([&](RawServer&, Socket socket, const std::string&) {
                 const auto put = [&](const std::string& bytes) {
                     if (!sendAll(socket, bytes)) {
                         return false;
@@ -151,31 +121,5 @@ TEST_F(ManifestFaults, OversizedManifestIsRefused) {
     }
 }
 
-TEST_F(ManifestFaults, RedirectFromHttpsToHttpIsRefused) {
-    test::TempDir dir;
-    const auto certificate = fault::makeTestCertificate(dir.path());
-    httpLimits().caBundle = certificate.certPath;
-    RawServer plain(answer("200 OK", validManifest));
-    test::LoopbackServer secure(certificate.certPath, certificate.keyPath);
-    secure.server().Get("/downgrade", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_redirect(plain.url("/orvanta-downloads/manifest.json"), 302);
-    });
-    secure.server().Get("/orvanta-downloads/manifest.json",
-                        [&](const httplib::Request&, httplib::Response& res) {
-                            res.set_content(validManifest, "application/json");
-                        });
-    secure.start();
-
-    const auto refused = fetchText(secure.url("/downgrade"));
-    EXPECT_FALSE(refused && refused->statusCode >= 200 && refused->statusCode <= 299 &&
-                 parseManifest(refused->body).has_value())
-        << "a manifest was taken from plain http";
-    EXPECT_EQ(plain.requestCount(), 0);
-
-    const auto direct = fetchText(secure.url("/orvanta-downloads/manifest.json"));
-    ASSERT_TRUE(direct.has_value());
-    EXPECT_TRUE(parseManifest(direct->body).has_value());
-}
-
 } // namespace
-} // namespace orvanta
+} // namespace orvanta::fault

@@ -130,6 +130,10 @@ TEST(PublishProgram, RejectsBadInputWithOneLineAndNoManifest) {
         {with({"--game", game, "--version", "1", "--out"}), 2, "option --out needs a value"},
         {with({"--game", game}), 2, "missing required options --out, --version"},
         {{}, 2, "missing required options --base-url, --game, --out, --version"},
+        {with({"--game", game, "--version", "1", "--out", out, "--signing-key", game}), 1,
+         "signing key is not an unencrypted PEM ECDSA P-256 private key"},
+        {{"keygen"}, 2, "keygen needs --out DIR"},
+        {{"keygen", "--out", dir.path(), "--force"}, 2, "keygen takes only --out DIR"},
     };
     for (const Case& c : cases) {
         const RunResult run = runPublish(dir, c.arguments);

@@ -1,5 +1,8 @@
+#include "platform/posix/signing_key.hpp"
+#include "platform/signature.hpp"
 #include "publish/publish.hpp"
 #include "support/temp_dir.hpp"
+#include "update/signed_manifest.hpp"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -169,6 +172,109 @@ TEST(PublishBuild, AFailedPublicationLeavesTheServedManifestAsItWas) {
     EXPECT_EQ(readFile(manifestPath), before);
     EXPECT_EQ(filesIn(dir.file("out/orvanta-downloads")),
               (std::set<std::string>{"Orvanta-1.0.exe", "manifest.json"}));
+}
+
+std::string signingData(const std::string& name) {
+    return readFile(std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/" + name);
+}
+
+// Whether line i of the channel's signature file verifies manifest with publicKey.
+bool signs(const std::string& channel, std::size_t i, const std::string& manifest,
+           const std::string& publicKey) {
+    const auto lines = parseSignatureFile(readFile(channel + "/manifest.json.sig"));
+    return lines && i < lines->size() && verifySignature(manifest, (*lines)[i], publicKey);
+}
+
+// Each signed publication: its published_at, its line first, then the replaced manifest's line,
+// also across a change of key.
+TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), "abc");
+    const std::string keyA = signingData("studio-a.pub.pem");
+    const std::string keyB = signingData("studio-b.pub.pem");
+    const std::string channel = dir.file("out/orvanta-downloads");
+    struct Step {
+        const char* version;
+        const char* key;
+        std::time_t now;
+        const char* publishedAt;
+        std::size_t lines;
+    };
+    std::string previous;
+    for (const Step& step :
+         std::vector<Step>{{"1.0", "studio-a.pem", 1717318200, "2024-06-02T08:50:00Z", 1},
+                           {"1.1", "studio-a.pem", 1717320600, "2024-06-02T09:30:00Z", 2},
+                           {"1.1", "studio-a.pem", 1717320600, "2024-06-02T09:30:00Z", 2},
+                           // A new key cannot tell the old manifest's line: all old lines stay.
+                           {"1.2", "studio-b.pem", 1717407000, "2024-06-03T09:30:00Z", 3}}) {
+        SCOPED_TRACE(step.version);
+        PublishRequest request = requestFor(dir, step.version);
+        request.signingKeyPath =
+            std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/" + step.key;
+        request.now = step.now;
+        const PublishOutcome outcome = publishBuild(request);
+        ASSERT_EQ(outcome.error, "");
+        const std::string manifest = readFile(channel + "/manifest.json");
+        EXPECT_EQ(manifestPublishedAt(manifest), step.publishedAt);
+        const std::string& newKey = std::string(step.key) == "studio-a.pem" ? keyA : keyB;
+        EXPECT_TRUE(signs(channel, 0, manifest, newKey));
+        EXPECT_EQ(parseSignatureFile(readFile(channel + "/manifest.json.sig"))->size(), step.lines);
+        if (!previous.empty()) {
+            EXPECT_TRUE(signs(channel, 1, previous, keyA));
+        }
+        previous = manifest;
+    }
+    EXPECT_EQ(filesIn(channel).size(), 5u); // three builds, the manifest and its signatures
+}
+
+TEST(PublishSigned, RefusesWhatLaunchersWouldRefuseAndLeavesTheChannelAlone) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), "abc");
+    PublishRequest first = requestFor(dir, "1.0");
+    first.signingKeyPath = std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/studio-a.pem";
+    first.now = 1717320600;
+    ASSERT_EQ(publishBuild(first).error, "");
+    const std::string channel = dir.file("out/orvanta-downloads");
+    const std::string manifest = readFile(channel + "/manifest.json");
+    const std::string signatures = readFile(channel + "/manifest.json.sig");
+
+    struct Case {
+        std::string key;
+        std::time_t now;
+        std::string error;
+    };
+    const std::string data = std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/";
+    for (const Case& c : std::vector<Case>{
+             {data + "studio-a.pub.pem", 0, "not an unencrypted PEM ECDSA P-256 private key"},
+             {data + "none.pem", 0, "signing key not found"},
+             {first.signingKeyPath, first.now - 1, "later than this machine's clock"},
+             {"", 0, "publish with --signing-key"}}) {
+        PublishRequest request = requestFor(dir, "1.1");
+        request.signingKeyPath = c.key;
+        request.now = c.now;
+        EXPECT_NE(publishBuild(request).error.find(c.error), std::string::npos) << c.error;
+        EXPECT_EQ(readFile(channel + "/manifest.json"), manifest);
+        EXPECT_EQ(readFile(channel + "/manifest.json.sig"), signatures);
+    }
+}
+
+TEST(PublishSigned, KeygenWritesAPrivateKeyOnlyItsOwnerReadsAndNeverReplacesOne) {
+    TempDir dir;
+    const KeygenOutcome keys = writeSigningKeyPair(dir.file("keys"));
+    ASSERT_EQ(keys.error, "");
+    struct stat privateInfo {};
+    struct stat publicInfo {};
+    ASSERT_EQ(::stat(keys.privateKeyPath.c_str(), &privateInfo), 0);
+    ASSERT_EQ(::stat(keys.publicKeyPath.c_str(), &publicInfo), 0);
+    EXPECT_EQ(privateInfo.st_mode & 0777, 0600u);
+    EXPECT_EQ(publicInfo.st_mode & 0777, 0644u);
+    const std::string signature = signData("manifest", readFile(keys.privateKeyPath));
+    EXPECT_TRUE(verifySignature("manifest", signature, readFile(keys.publicKeyPath)));
+
+    const std::string before = readFile(keys.privateKeyPath);
+    EXPECT_NE(writeSigningKeyPair(dir.file("keys")).error.find("already exists"),
+              std::string::npos);
+    EXPECT_EQ(readFile(keys.privateKeyPath), before);
 }
 
 TEST(PublishNames, VersionsBecomeDistinctSafeFileNames) {

@@ -1,5 +1,6 @@
 #include "support/raw_socket.hpp"
 
+#include <algorithm>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -78,9 +79,34 @@ long receive(Socket socket, char* buffer, std::size_t size) {
     return ::recv(handle(socket), buffer, static_cast<int>(size), 0);
 }
 
+// Non-blocking sends, each after waiting for room: under Wine a blocking send to a peer that
+// reset the connection can wait forever, and with it the test server's thread.
 bool send(Socket socket, const std::string& bytes) {
-    return ::send(handle(socket), bytes.data(), static_cast<int>(bytes.size()), 0) ==
-           static_cast<int>(bytes.size());
+    const SOCKET s = handle(socket);
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+        return false;
+    }
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(s, &writable);
+        timeval limit{10, 0};
+        if (::select(0, nullptr, &writable, nullptr, &limit) != 1) {
+            return false;
+        }
+        const int piece = static_cast<int>(std::min<std::size_t>(bytes.size() - sent, 65536));
+        const int n = ::send(s, bytes.data() + sent, piece, 0);
+        if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 void resetOnClose(Socket socket) {

@@ -1,0 +1,1 @@
+6biZb+DPDeTZEsDRRcQnW/OYxjpLU9rOOyMh0I+NdlipKges2VXewi2Z+RbxD2dUG8pRYlz4+k8B3XLqdCr69g==

@@ -1,0 +1,1 @@
+e1CO7ofok07LE1z4R/B8ToHXCNVvPlsJEZHXfwHVS0Yg4xhoWtfPoAn0uddCcmtm+7QB7jl3eYkP9TOBPlu+kA==
