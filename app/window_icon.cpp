@@ -4,10 +4,6 @@
 
 namespace orvanta {
 
-std::optional<sf::Image> loadWindowIcon() {
-    return loadIconFrom(embeddedIcons());
-}
-
 std::optional<sf::Image> loadIconFrom(std::span<const EmbeddedImage> icons) {
     for (const unsigned wantedWidth : {256u, 64u}) {
         for (const EmbeddedImage& icon : icons) {

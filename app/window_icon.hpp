@@ -16,11 +16,12 @@ struct EmbeddedImage {
     std::size_t size;
 };
 
-// The program's icon in all its stored sizes (generated at build time from assets/icon).
+// The program's icon in all its stored sizes (generated at build time from assets/icon; Linux).
 std::span<const EmbeddedImage> embeddedIcons();
 
-// The program's icon as an RGBA image: the 256-pixel-wide one, else the 64-pixel-wide one;
-// nothing when neither can be decoded.
+// The program's icon as an RGBA image: on Linux the 256-pixel-wide embedded image, else the
+// 64-pixel-wide one; on Windows the executable's icon resource 101, loaded at 256 x 256, else
+// 64 x 64. Nothing when neither can be loaded.
 std::optional<sf::Image> loadWindowIcon();
 std::optional<sf::Image> loadIconFrom(std::span<const EmbeddedImage> icons);
 

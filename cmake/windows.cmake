@@ -1,5 +1,7 @@
-# The Windows build (cross-built with cmake/mingw-w64.cmake): the platform services and the
-# update pipeline, and their tests run under Wine.
+# The Windows build (cross-built with cmake/mingw-w64.cmake): the platform services, the update
+# pipeline and their tests, which run under Wine, and the launcher orvanta-launcher.exe with the
+# sample game and the installer.
+enable_language(RC)
 find_package(Threads REQUIRED)
 
 # nlohmann::json is header-only; its Debian headers are reached through a folder of their own so
@@ -10,16 +12,49 @@ if(NOT EXISTS ${json_include}/nlohmann)
   file(CREATE_LINK /usr/include/nlohmann ${json_include}/nlohmann SYMBOLIC)
 endif()
 
+# SFML and FreeType, static, built for mingw-w64 by scripts/build-windows-deps. Imported under
+# the names the Linux build's SFML package gives them, so app/, ui/ and demo/ link the same way.
+set(ORVANTA_WINDOWS_DEPS "" CACHE PATH
+    "Folder holding SFML and FreeType built for Windows (scripts/build-windows-deps prints it)")
+if(NOT EXISTS "${ORVANTA_WINDOWS_DEPS}/lib/libsfml-graphics-s.a")
+  message(FATAL_ERROR "The Windows launcher needs SFML and FreeType built for Windows: set "
+                      "ORVANTA_WINDOWS_DEPS to scripts/build-windows-deps' folder, or use "
+                      "scripts/build-windows")
+endif()
+function(orvanta_import_static name file)
+  add_library(${name} STATIC IMPORTED)
+  set_target_properties(${name} PROPERTIES
+    IMPORTED_LOCATION ${ORVANTA_WINDOWS_DEPS}/lib/${file}
+    INTERFACE_LINK_LIBRARIES "${ARGN}")
+endfunction()
+orvanta_import_static(orvanta_freetype libfreetype.a)
+orvanta_import_static(sfml-system libsfml-system-s.a winmm)
+orvanta_import_static(sfml-window libsfml-window-s.a sfml-system opengl32 gdi32 user32)
+orvanta_import_static(sfml-graphics libsfml-graphics-s.a sfml-window orvanta_freetype)
+set_target_properties(sfml-system PROPERTIES
+  INTERFACE_COMPILE_DEFINITIONS SFML_STATIC
+  INTERFACE_INCLUDE_DIRECTORIES ${ORVANTA_WINDOWS_DEPS}/include)
+
 add_library(orvanta_core STATIC)
 target_include_directories(orvanta_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_include_directories(orvanta_core SYSTEM PUBLIC ${json_include})
 target_compile_definitions(orvanta_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                _WIN32_WINNT=0x0A00)
 target_compile_options(orvanta_core PRIVATE ${ORVANTA_WARNINGS})
-target_link_libraries(orvanta_core PUBLIC winhttp crypt32 bcrypt advapi32 shell32 ole32)
+target_link_libraries(orvanta_core PUBLIC winhttp crypt32 bcrypt advapi32 shell32 ole32 user32 gdi32)
+
+# The launcher itself: window, screen, phases; everything that touches SFML.
+add_library(orvanta_app STATIC)
+target_include_directories(orvanta_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(orvanta_app PRIVATE ${ORVANTA_WARNINGS})
+target_link_libraries(orvanta_app PUBLIC orvanta_core sfml-graphics sfml-window sfml-system)
 
 add_subdirectory(platform)
 add_subdirectory(update)
+add_subdirectory(ui)
+add_subdirectory(app)
+add_subdirectory(demo)
+add_subdirectory(packaging/windows)
 
 if(ORVANTA_TESTS)
   enable_testing()

@@ -1,6 +1,7 @@
 // The sample game the demo update channel serves: one window naming the build and its version.
+#include "app/display.hpp"
+
 #include <SFML/Graphics.hpp>
-#include <X11/Xlib.h>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -11,18 +12,14 @@
 
 namespace {
 
-bool displayAvailable() {
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
-        return false;
-    }
-    XCloseDisplay(display);
-    return true;
-}
-
 bool loadFont(sf::Font& font) {
-    for (const char* path : {"assets/fonts/Nunito-Bold.ttf", "../assets/fonts/Nunito-Bold.ttf",
-                             "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"}) {
+    // Each platform's faces (those of the other platform simply fail to open); fonts/ is where the
+    // Windows installer puts the launcher's, the working folder of a launcher started from its
+    // shortcut.
+    for (const char* path :
+         {"assets/fonts/Nunito-Bold.ttf", "../assets/fonts/Nunito-Bold.ttf",
+          "C:/Windows/Fonts/segoeuib.ttf", "C:/Windows/Fonts/arialbd.ttf", "fonts/Nunito-Bold.ttf",
+          "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"}) {
         if (font.loadFromFile(path)) {
             return true;
         }
@@ -34,7 +31,7 @@ bool loadFont(sf::Font& font) {
 
 int main() {
     const std::string version = ORVANTA_SAMPLE_GAME_VERSION;
-    if (!displayAvailable()) {
+    if (!orvanta::displayAvailable()) {
         std::fprintf(stderr, "Orvanta sample build %s: no display\n", version.c_str());
         return 1;
     }

@@ -17,4 +17,8 @@ std::optional<std::string> localDataFolder();
 // bytes as they are.
 std::filesystem::path nativePath(const std::string& utf8);
 
+// The folder of the running program as UTF-8 (on Linux from /proc/self/exe); empty when it cannot
+// be found.
+std::string executableDirectory();
+
 } // namespace orvanta

@@ -1,16 +1,19 @@
 #include "ui/fonts.hpp"
 
 #include "app/launcher.hpp"
+#include "platform/paths.hpp"
 
 #include <SFML/System/Err.hpp>
-#include <filesystem>
-#include <system_error>
 
 namespace orvanta {
 
+std::string nunitoFileName(FontFace face) {
+    return face == FontFace::Bold ? "Nunito-Bold.ttf" : "Nunito-Regular.ttf";
+}
+
 std::vector<std::string> fontCandidates(FontFace face, const std::string& executableDirectory) {
     const bool bold = face == FontFace::Bold;
-    const std::string nunito = bold ? "Nunito-Bold.ttf" : "Nunito-Regular.ttf";
+    const std::string nunito = nunitoFileName(face);
     std::vector<std::string> candidates = {
         "../../assets/fonts/" + nunito,
         "../assets/fonts/" + nunito,
@@ -18,16 +21,8 @@ std::vector<std::string> fontCandidates(FontFace face, const std::string& execut
         bold ? "C:/Windows/Fonts/segoeuib.ttf" : "C:/Windows/Fonts/segoeui.ttf",
         bold ? "C:/Windows/Fonts/arialbd.ttf" : "C:/Windows/Fonts/arial.ttf",
     };
-    if (!executableDirectory.empty()) {
-        // An installed launcher: <prefix>/bin/orvanta-launcher beside
-        // <prefix>/share/orvanta-launcher/fonts; a build tree may keep assets beside the program.
-        candidates.push_back(executableDirectory + "/../share/orvanta-launcher/fonts/" + nunito);
-        candidates.push_back(executableDirectory + "/assets/fonts/" + nunito);
-    }
-    candidates.push_back(bold ? "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
-                              : "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
-    candidates.push_back(bold ? "/usr/share/fonts/truetype/liberation/LiberationSans-Bold.ttf"
-                              : "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf");
+    const std::vector<std::string> installed = installedFontCandidates(face, executableDirectory);
+    candidates.insert(candidates.end(), installed.begin(), installed.end());
     return candidates;
 }
 
@@ -45,15 +40,6 @@ std::optional<std::size_t> loadFirstFont(sf::Font& font,
     }
     sf::err().rdbuf(errorOutput);
     return winner;
-}
-
-std::string executableDirectory() {
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        return {};
-    }
-    return program.parent_path().string();
 }
 
 void Launcher::loadFonts() {

@@ -1,6 +1,7 @@
 #include "platform/paths.hpp"
 
 #include <cstdlib>
+#include <system_error>
 
 namespace orvanta {
 
@@ -29,6 +30,15 @@ std::optional<std::string> localDataFolder() {
 
 std::filesystem::path nativePath(const std::string& utf8) {
     return std::filesystem::path(utf8);
+}
+
+std::string executableDirectory() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return {};
+    }
+    return program.parent_path().string();
 }
 
 } // namespace orvanta

@@ -29,4 +29,29 @@ std::filesystem::path nativePath(const std::string& utf8) {
     return std::filesystem::path(widen(utf8));
 }
 
+std::string executableDirectory() {
+    // The buffer grows until the whole path fits (long paths may exceed MAX_PATH).
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        if (path.size() >= 32768) {
+            return {};
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) {
+        return {};
+    }
+    return narrow(path.substr(0, separator));
+}
+
 } // namespace orvanta

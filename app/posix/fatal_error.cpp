@@ -2,6 +2,7 @@
 
 #include "app/display.hpp"
 #include "app/launcher.hpp"
+#include "platform/paths.hpp"
 #include "ui/fonts.hpp"
 
 #include <SFML/Graphics.hpp>
