@@ -407,7 +407,7 @@ TestCertificates makeCertificates(const std::string& directory, const std::strin
     test::writeFile(extensions, "basicConstraints=CA:FALSE\n"
                                 "keyUsage=critical,digitalSignature,keyEncipherment\n"
                                 "extendedKeyUsage=serverAuth\n"
-                                "subjectAltName=IP:127.0.0.1\n");
+                                "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
     const std::string openssl = ORVANTA_E2E_OPENSSL;
     const std::vector<std::vector<std::string>> steps = {
         {openssl,

@@ -1,10 +1,14 @@
 // The launcher as a player meets it: the program built for the test server, a real nginx with a
 // test CA on loopback, builds published with orvanta-publish, a real window under Xvfb.
+//
+// The Windows build's ctest runs this same program with ORVANTA_E2E_WINDOWS_* set: the scenarios
+// then drive orvanta-launcher-e2e.exe under Wine, with the Windows sample game as the build.
 
 #include "e2e_support.hpp"
 #include "support/temp_dir.hpp"
 #include "update/signed_manifest.hpp"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -33,12 +37,80 @@ constexpr Rgb errorButton{170, 92, 48};
 constexpr Rgb progressColour{110, 180, 60};
 constexpr Rgb errorText{170, 55, 40};
 
-const std::string baseUrl = "https://127.0.0.1:" + std::to_string(ORVANTA_E2E_PORT);
+// The launchers under test and where they live.
+struct Target {
+    bool windows = false;
+    std::string launcher = ORVANTA_E2E_LAUNCHER;
+    std::string signedLauncher = ORVANTA_E2E_SIGNED_LAUNCHER;
+    std::string caBundle = ORVANTA_E2E_CA_BUNDLE; // the bundle the launchers were built to trust
+    std::string baseUrl = "https://127.0.0.1:" + std::to_string(ORVANTA_E2E_PORT);
+    int port = ORVANTA_E2E_PORT;
+    // Windows only: the Wine prefix, the sample game's build and the installer.
+    std::string prefix, game, installer;
+};
 
-// A game build: a script that records that it ran, and which build it was.
-std::string gameScript(const std::string& build) {
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+const Target& target() {
+    static const Target chosen = [] {
+        Target t;
+        if (environment("ORVANTA_E2E_WINDOWS_LAUNCHER").empty()) {
+            return t;
+        }
+        t.windows = true;
+        t.launcher = environment("ORVANTA_E2E_WINDOWS_LAUNCHER");
+        t.signedLauncher = environment("ORVANTA_E2E_WINDOWS_SIGNED_LAUNCHER");
+        t.caBundle = environment("ORVANTA_E2E_WINDOWS_CA_BUNDLE");
+        t.port = std::atoi(environment("ORVANTA_E2E_WINDOWS_PORT").c_str());
+        // Wine's WinHTTP refuses certificates for IP addresses.
+        t.baseUrl = "https://localhost:" + std::to_string(t.port);
+        t.prefix = environment("ORVANTA_E2E_WINDOWS_PREFIX");
+        t.game = environment("ORVANTA_E2E_WINDOWS_GAME");
+        t.installer = environment("ORVANTA_E2E_WINDOWS_INSTALLER");
+        return t;
+    }();
+    return chosen;
+}
+
+// A game build. On Linux a script that records that it ran, and which build it was; on Windows
+// the sample game, its build named in bytes appended to the program.
+std::string gameBuild(const std::string& build) {
+    if (target().windows) {
+        static const std::string game = readFile(target().game);
+        return game + "\n# Orvanta test build " + build + "\n";
+    }
     return "#!/bin/sh\n# Orvanta test build " + build + "\necho " + build +
            " > \"$ORVANTA_E2E_MARKER\"\n";
+}
+
+EnvChanges wineEnvironment(const std::string& display) {
+    EnvChanges env = noProxyEnvironment();
+    env["WINEPREFIX"] = target().prefix;
+    env["WINEDEBUG"] = "-all";
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d";
+    env["DISPLAY"] = display;
+    return env;
+}
+
+// A Wine command (wine, wineboot, wineserver), found on the PATH.
+std::vector<std::string> wineCommand(std::vector<std::string> argv) {
+    argv.insert(argv.begin(), "/usr/bin/env");
+    return argv;
+}
+
+// The Windows user folder of the prefix (drive_c/users/<name>), made on first use.
+std::string wineUserFolder() {
+    std::error_code ignored;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(target().prefix + "/drive_c/users", ignored)) {
+        if (entry.path().filename() != "Public") {
+            return entry.path().string();
+        }
+    }
+    return "";
 }
 
 std::set<std::string> filesIn(const std::string& directory) {
@@ -60,8 +132,15 @@ class LauncherEndToEnd : public testing::Test {
         untrusted_ = makeCertificates(certificateDir_->file("untrusted"), "Stranger CA");
         if (trusted_.error.empty()) {
             // The test launcher was built to trust exactly this bundle.
-            std::filesystem::copy_file(trusted_.caPath, ORVANTA_E2E_CA_BUNDLE,
+            std::filesystem::copy_file(trusted_.caPath, target().caBundle,
                                        std::filesystem::copy_options::overwrite_existing);
+        }
+        if (target().windows && !fileExists(target().prefix + "/system.reg")) {
+            // Making a Wine prefix takes a while; it is made once and kept with the build.
+            EnvChanges env = wineEnvironment("");
+            env["DISPLAY"] = std::nullopt;
+            runProgram(wineCommand({"wineboot", "--init"}), env);
+            runProgram(wineCommand({"wineserver", "-w"}), env);
         }
     }
     static void TearDownTestSuite() {
@@ -84,7 +163,15 @@ class LauncherEndToEnd : public testing::Test {
         client_.emplace(display_->name());
         ASSERT_TRUE(client_->ok());
         nginx_.emplace(dir_.file("nginx"), dir_.file("site"), trusted_.certPath, trusted_.keyPath,
-                       ORVANTA_E2E_PORT);
+                       target().port);
+        if (target().windows) {
+            ASSERT_FALSE(wineUserFolder().empty()) << "no Wine prefix in " << target().prefix;
+            std::filesystem::remove_all(installDir());
+            // The player's copy: the program with the fonts folder beside it. Plain Wine has
+            // none of the Windows fonts, so these are the ones drawn.
+            std::filesystem::create_directories(dir_.file("app"));
+            std::filesystem::copy(ORVANTA_SOURCE_DIR "/assets/fonts", dir_.file("app/fonts"));
+        }
     }
 
     void TearDown() override {
@@ -94,24 +181,30 @@ class LauncherEndToEnd : public testing::Test {
                                      ".ppm";
             lastShot_->savePpm(path);
             std::cerr << "last screen saved to " << path << "\nlauncher output:\n"
-                      << readFile(dir_.file("launcher.log")) << "\nnginx error log:\n"
+                      << readFile(dir_.file("launcher.log")) << "\nnginx access log:\n"
+                      << (nginx_ ? nginx_->accessLog() : "") << "\nnginx error log:\n"
                       << readFile(dir_.file("nginx/error.log")) << "\n";
         }
         launcher_.reset();
+        if (target().windows) {
+            // Wine's server outlives the programs and holds on to this test's display.
+            runProgram(wineCommand({"wineserver", "-k"}),
+                       wineEnvironment(display_ ? display_->name() : ""));
+        }
         nginx_.reset();
         client_.reset();
         display_.reset();
     }
 
     void publish(const std::string& version, const std::string& signingKey = {}) {
-        writeFile(dir_.file("build.exe"), gameScript(version), true);
+        writeFile(dir_.file("build.exe"), gameBuild(version), true);
         std::vector<std::string> argv = {ORVANTA_PUBLISH_PROGRAM,
                                          "--game",
                                          dir_.file("build.exe"),
                                          "--version",
                                          version,
                                          "--base-url",
-                                         baseUrl,
+                                         target().baseUrl,
                                          "--out",
                                          dir_.file("site")};
         if (!signingKey.empty()) {
@@ -121,20 +214,41 @@ class LauncherEndToEnd : public testing::Test {
         ASSERT_EQ(run.exitCode, 0) << run.output;
     }
 
-    std::string installDir() const { return dir_.file("data/Orvanta"); }
+    std::string installDir() const {
+        return target().windows ? wineUserFolder() + "/AppData/Local/Orvanta"
+                                : dir_.file("data/Orvanta");
+    }
     std::string installedGame() const { return installDir() + "/Orvanta.exe"; }
     std::string marker() const { return dir_.file("game-started.txt"); }
 
-    void startLauncher(const std::string& program = ORVANTA_E2E_LAUNCHER) {
-        EnvChanges env = noProxyEnvironment();
-        addLauncherSanitizerOptions(env);
-        env["DISPLAY"] = display_->name();
-        env["XDG_DATA_HOME"] = dir_.file("data");
-        env["HOME"] = dir_.file("home");
-        env["ORVANTA_E2E_MARKER"] = marker();
+    // Whether the game has started: the build's marker on Linux, the sample game's window on
+    // Windows.
+    bool gameStarted(const std::string& build = {}) {
+        if (target().windows) {
+            return client_->findWindow("Orvanta sample build") != 0;
+        }
+        return build.empty() ? fileExists(marker()) : readFile(marker()) == build + "\n";
+    }
+
+    void startLauncher(const std::string& program = target().launcher) {
         launcher_.reset();
-        launcher_.emplace(std::vector<std::string>{program}, dir_.file("work"), env,
-                          dir_.file("launcher.log"));
+        if (target().windows) {
+            const std::string copy =
+                dir_.file("app/" + std::filesystem::path(program).filename().string());
+            std::filesystem::copy_file(program, copy,
+                                       std::filesystem::copy_options::overwrite_existing);
+            launcher_.emplace(wineCommand({"wine", copy}), dir_.file("work"),
+                              wineEnvironment(display_->name()), dir_.file("launcher.log"));
+        } else {
+            EnvChanges env = noProxyEnvironment();
+            addLauncherSanitizerOptions(env);
+            env["DISPLAY"] = display_->name();
+            env["XDG_DATA_HOME"] = dir_.file("data");
+            env["HOME"] = dir_.file("home");
+            env["ORVANTA_E2E_MARKER"] = marker();
+            launcher_.emplace(std::vector<std::string>{program}, dir_.file("work"), env,
+                              dir_.file("launcher.log"));
+        }
         window_ = 0;
         ASSERT_TRUE(waitUntil(
             [&] {
@@ -215,7 +329,7 @@ TEST_F(LauncherEndToEnd, FirstStartInstallsAndASecondStartFetchesOnlyTheManifest
     startLauncher();
     expectReadyScreen();
     EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
-    EXPECT_EQ(readFile(installedGame()), gameScript("1.0"));
+    EXPECT_EQ(readFile(installedGame()), gameBuild("1.0"));
     EXPECT_EQ(readFile(installDir() + "/version.txt"), "1.0");
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.exe"), 1);
     closeAndExpectExitZero();
@@ -237,7 +351,7 @@ TEST_F(LauncherEndToEnd, ANewlyPublishedBuildIsInstalledAtTheNextStart) {
     publish("1.1");
     startLauncher();
     expectReadyScreen();
-    EXPECT_EQ(readFile(installedGame()), gameScript("1.1"));
+    EXPECT_EQ(readFile(installedGame()), gameBuild("1.1"));
     EXPECT_EQ(readFile(installDir() + "/version.txt"), "1.1");
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.exe"), 1);
     EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
@@ -256,17 +370,21 @@ TEST_F(LauncherEndToEnd, PlayRepairsAModifiedGameThenStartsIt) {
         damage << "# tampered\n";
     }
     ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
-    ASSERT_TRUE(waitUntil([&] { return readFile(installedGame()) == gameScript("2.0"); }, 60s))
+    ASSERT_TRUE(waitUntil([&] { return readFile(installedGame()) == gameBuild("2.0"); }, 60s))
         << "the modified game was not downloaded again";
     expectReadyScreen();
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-2.0.exe"), 2);
-    EXPECT_FALSE(fileExists(marker())) << "the repairing click must not also start the game";
+    EXPECT_FALSE(gameStarted()) << "the repairing click must not also start the game";
 
     ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
-    ASSERT_TRUE(waitUntil([&] { return readFile(marker()) == "2.0\n"; }, 30s))
-        << "the game did not run";
-    // The launcher stays open, Ready.
+    ASSERT_TRUE(waitUntil([&] { return gameStarted("2.0"); }, 30s)) << "the game did not run";
+    // The launcher stays open, Ready. (The Windows sample game's window is closed first: it lies
+    // over the launcher's.)
     EXPECT_TRUE(launcher_->running());
+    if (target().windows) {
+        ASSERT_TRUE(client_->requestClose(client_->findWindow("Orvanta sample build")));
+        ASSERT_TRUE(waitUntil([&] { return !gameStarted(); }, 30s));
+    }
     expectReadyScreen();
     closeAndExpectExitZero();
 }
@@ -280,19 +398,27 @@ TEST_F(LauncherEndToEnd, WithoutTheServerItOffersRetryWhichRecoversOnceTheServer
     ASSERT_EQ(nginx_->start(), "");
     ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
     expectReadyScreen();
-    EXPECT_EQ(readFile(installedGame()), gameScript("3.0"));
+    EXPECT_EQ(readFile(installedGame()), gameBuild("3.0"));
     closeAndExpectExitZero();
 }
 
 TEST_F(LauncherEndToEnd, AServerCertificateFromAnotherAuthorityIsRefused) {
     publish("4.0");
     nginx_.emplace(dir_.file("nginx"), dir_.file("site"), untrusted_.certPath, untrusted_.keyPath,
-                   ORVANTA_E2E_PORT);
+                   target().port);
     ASSERT_EQ(nginx_->start(), "");
     startLauncher();
     expectErrorScreen();
-    // The handshake failed, so no request ever reached the server.
-    EXPECT_EQ(nginx_->requestsFor("GET "), 0);
+    // The handshake failed, so no request ever reached the server. On Windows, where the launcher
+    // judges a pinned bundle's chain itself once WinHTTP has sent the request, the manifest's
+    // request line may arrive; nothing of the answer is read.
+    if (target().windows) {
+        EXPECT_EQ(nginx_->requestsFor("GET "),
+                  nginx_->requestsFor("GET /orvanta-downloads/manifest.json "));
+        EXPECT_LE(nginx_->requestsFor("GET "), 1);
+    } else {
+        EXPECT_EQ(nginx_->requestsFor("GET "), 0);
+    }
     EXPECT_FALSE(fileExists(installedGame()));
     closeAndExpectExitZero();
 }
@@ -308,25 +434,60 @@ TEST_F(LauncherEndToEnd, ASignedChannelServesLaunchersWithAndWithoutTheKey) {
     tampered.replace(tampered.find("\"5.0\""), 5, "\"6.0\"");
     writeFile(manifestPath, tampered);
 
-    startLauncher(ORVANTA_E2E_SIGNED_LAUNCHER);
+    startLauncher(target().signedLauncher);
     expectErrorScreen();
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/manifest.json.sig"), 1);
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-5.0.exe"), 0);
     closeAndExpectExitZero();
 
     writeFile(manifestPath, signedManifest);
-    startLauncher(ORVANTA_E2E_SIGNED_LAUNCHER);
+    startLauncher(target().signedLauncher);
     expectReadyScreen();
-    EXPECT_EQ(readFile(installedGame()), gameScript("5.0"));
+    EXPECT_EQ(readFile(installedGame()), gameBuild("5.0"));
     EXPECT_EQ(readFile(installDir() + "/published_at.txt"), manifestPublishedAt(signedManifest));
     closeAndExpectExitZero();
 
     std::filesystem::remove(installedGame());
     startLauncher();
     expectReadyScreen();
-    EXPECT_EQ(readFile(installedGame()), gameScript("5.0"));
+    EXPECT_EQ(readFile(installedGame()), gameBuild("5.0"));
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/manifest.json.sig"), 2);
     closeAndExpectExitZero();
+}
+
+// The Windows installer in silent mode places the launcher, its fonts, a Start-menu shortcut and an
+// uninstall entry for the player alone; its uninstaller removes them and leaves the game alone.
+TEST_F(LauncherEndToEnd, TheWindowsInstallerAndUninstallerLeaveThePlayersGameAlone) {
+    if (!target().windows) {
+        GTEST_SKIP() << "the installer is a Windows program (the Windows build runs this)";
+    }
+    const EnvChanges env = wineEnvironment(display_->name());
+    const std::string user = wineUserFolder();
+    const std::string folder = user + "/AppData/Local/Programs/Orvanta Launcher";
+    const std::string shortcut =
+        user + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Orvanta Launcher.lnk";
+    const std::vector<std::string> uninstallEntry = wineCommand(
+        {"wine", "reg", "query",
+         "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvantaLauncher"});
+    std::filesystem::create_directories(installDir());
+    writeFile(installedGame(), "the player's game");
+
+    ASSERT_EQ(runProgram(wineCommand({"wine", target().installer, "/S"}), env).exitCode, 0);
+    runProgram(wineCommand({"wineserver", "-w"}), env);
+    EXPECT_TRUE(fileExists(folder + "/orvanta-launcher.exe"));
+    EXPECT_TRUE(fileExists(folder + "/fonts/Nunito-Regular.ttf"));
+    EXPECT_TRUE(fileExists(folder + "/fonts/OFL.txt"));
+    EXPECT_TRUE(fileExists(shortcut));
+    EXPECT_EQ(runProgram(uninstallEntry, env).exitCode, 0);
+
+    // The uninstaller hands over to a copy of itself and returns at once.
+    ASSERT_EQ(runProgram(wineCommand({"wine", folder + "/uninstall.exe", "/S"}), env).exitCode, 0);
+    runProgram(wineCommand({"wineserver", "-w"}), env);
+    EXPECT_TRUE(waitUntil([&] { return !std::filesystem::exists(folder); }, 30s))
+        << "the launcher's folder is still there";
+    EXPECT_FALSE(fileExists(shortcut));
+    EXPECT_NE(runProgram(uninstallEntry, env).exitCode, 0);
+    EXPECT_EQ(readFile(installedGame()), "the player's game");
 }
 
 } // namespace
