@@ -1,10 +1,5 @@
 # The executable's resources: icon group 101 (the seven PNG images), the version information and
 # the application manifest. An object library, so a test program can carry the same icon.
-set(icon_dir ${PROJECT_SOURCE_DIR}/assets/icon)
-set(icon_pngs)
-foreach(size 16x11 24x16 32x21 48x32 64x43 128x85 256x171)
-  list(APPEND icon_pngs ${icon_dir}/orvanta-${size}.png)
-endforeach()
 set(icon_rc ${CMAKE_CURRENT_BINARY_DIR}/orvanta_icon.rc)
 add_custom_command(
   OUTPUT ${icon_rc}
