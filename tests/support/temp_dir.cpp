@@ -3,10 +3,12 @@
 #include "platform/paths.hpp"
 #include "support/system.hpp"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace orvanta::test {
 
@@ -56,6 +58,16 @@ void writeFile(const std::string& path, const std::string& bytes, bool executabl
 bool fileExists(const std::string& path) {
     std::error_code ignored;
     return std::filesystem::exists(nativePath(path), ignored);
+}
+
+bool waitForFile(const std::string& path) {
+    for (int i = 0; i < 500; ++i) {
+        if (fileExists(path) && !readFile(path).empty()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 } // namespace orvanta::test

@@ -36,5 +36,7 @@ class ScopedEnv {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes, bool executable = false);
 bool fileExists(const std::string& path);
+// Waits up to five seconds for a file with something in it (written by another process).
+bool waitForFile(const std::string& path);
 
 } // namespace orvanta::test

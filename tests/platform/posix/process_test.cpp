@@ -11,17 +11,8 @@ namespace orvanta {
 namespace {
 
 using test::TempDir;
+using test::waitForFile;
 using test::writeFile;
-
-bool waitForFile(const std::string& path) {
-    for (int i = 0; i < 500; ++i) {
-        if (test::fileExists(path) && !test::readFile(path).empty()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
 
 TEST(LaunchGame, StartsDetachedWithoutWaitingOrLeavingAZombie) {
     TempDir dir;
@@ -33,10 +24,17 @@ TEST(LaunchGame, StartsDetachedWithoutWaitingOrLeavingAZombie) {
     writeFile(game,
               "#!/bin/sh\n"
               "exec >/dev/null 2>&1\n"
-              "ps -o sid= -p $$ | tr -d ' ' > '" + marker + ".sid'\n"
-              "echo \"args:$#\" > '" + marker + "'\n"
-              "for i in $(seq 400); do [ -e '" + release + "' ] && break; sleep 0.05; done\n"
-              "echo done > '" + marker + ".done'\n",
+              "ps -o sid= -p $$ | tr -d ' ' > '" +
+                  marker +
+                  ".sid'\n"
+                  "echo \"args:$#\" > '" +
+                  marker +
+                  "'\n"
+                  "for i in $(seq 400); do [ -e '" +
+                  release +
+                  "' ] && break; sleep 0.05; done\n"
+                  "echo done > '" +
+                  marker + ".done'\n",
               true);
 
     ASSERT_TRUE(launchGame(game));

@@ -13,17 +13,8 @@ namespace orvanta {
 namespace {
 
 using test::TempDir;
+using test::waitForFile;
 using test::writeFile;
-
-bool waitForFile(const std::string& path) {
-    for (int i = 0; i < 500; ++i) {
-        if (test::fileExists(path) && !test::readFile(path).empty()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
 
 // The stand-in game (game_stand_in.cpp), built beside this test program.
 std::filesystem::path gameStandIn() {
