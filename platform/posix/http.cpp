@@ -4,22 +4,18 @@
 #include "platform/header_text.hpp"
 #include "platform/posix/file_descriptor.hpp"
 #include "platform/posix/file_sync.hpp"
+#include "platform/posix/http_tls.hpp"
+#include "platform/transfer_pace.hpp"
+#include "platform/url.hpp"
 
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <curl/curl.h>
-#include <deque>
 #include <exception>
 #include <fcntl.h>
 #include <memory>
-#include <openssl/ssl.h>
 #include <string_view>
 #include <unistd.h>
-
-#ifndef ORVANTA_CA_BUNDLE
-#define ORVANTA_CA_BUNDLE ""
-#endif
 
 namespace orvanta {
 namespace {
@@ -27,23 +23,6 @@ namespace {
 constexpr const char* userAgent = "Orvanta/1.0";
 constexpr long maxRedirects = 10;
 constexpr long downloadBufferBytes = 256L * 1024L;
-// The launcher's own TLS floor, whatever the system's OpenSSL configuration allows: TLS 1.2 at
-// least, and OpenSSL security level 2 at least, which demands keys of 112-bit strength (RSA and
-// DH of 2048 bits, elliptic curves of 224) and refuses SHA-1 signatures. A stricter level set by
-// the system is kept.
-constexpr int minimumSecurityLevel = 2;
-
-CURLcode raiseTlsFloor(CURL*, void* context, void*) {
-    auto* ssl = static_cast<SSL_CTX*>(context);
-    if (SSL_CTX_get_security_level(ssl) < minimumSecurityLevel) {
-        SSL_CTX_set_security_level(ssl, minimumSecurityLevel);
-    }
-    if (SSL_CTX_get_min_proto_version(ssl) < TLS1_2_VERSION &&
-        SSL_CTX_set_min_proto_version(ssl, TLS1_2_VERSION) != 1) {
-        return CURLE_SSL_CIPHER;
-    }
-    return CURLE_OK;
-}
 
 bool curlReady() {
     static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -55,135 +34,10 @@ struct EasyDeleter {
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
-struct UrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
-
 struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
-
-std::optional<std::string> urlPart(CURLU* url, CURLUPart part, unsigned int flags) {
-    char* text = nullptr;
-    if (curl_url_get(url, part, &text, flags) != CURLUE_OK) {
-        return std::nullopt;
-    }
-    std::string result(text);
-    curl_free(text);
-    return result;
-}
-
-// curl decodes percent-escapes in a host name; control bytes that come out of that are no host.
-bool hasControlCharacter(const std::string& text) {
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            return true;
-        }
-    }
-    return false;
-}
-
-struct ParsedUrl {
-    std::string normalized; // the URL as curl will request it, without user name or password
-    std::string host;
-    std::string path;
-    bool secure = false;
-    std::uint16_t port = 0;
-};
-
-std::optional<ParsedUrl> parseUrl(const std::string& url) {
-    if (url.empty() || url.find('\0') != std::string::npos) {
-        return std::nullopt;
-    }
-    // curl forgives "http:/host" and "http:///host"; an absolute URL names its host right after
-    // "scheme://".
-    const auto colon = url.find(':');
-    if (colon == std::string::npos || url.compare(colon, 3, "://") != 0 ||
-        url.compare(colon + 3, 1, "/") == 0) {
-        return std::nullopt;
-    }
-    UrlHandle handle(curl_url());
-    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
-        return std::nullopt;
-    }
-    ParsedUrl parsed;
-    const auto scheme = urlPart(handle.get(), CURLUPART_SCHEME, 0);
-    if (!scheme || (*scheme != "http" && *scheme != "https")) {
-        return std::nullopt;
-    }
-    parsed.secure = *scheme == "https";
-
-    auto host = urlPart(handle.get(), CURLUPART_HOST, 0);
-    if (!host || host->empty() || hasControlCharacter(*host)) {
-        return std::nullopt;
-    }
-    parsed.host = std::move(*host);
-
-    const auto port = urlPart(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
-    unsigned long number = 0;
-    if (!port ||
-        std::from_chars(port->data(), port->data() + port->size(), number).ec != std::errc() ||
-        number == 0 || number > 65535) {
-        return std::nullopt;
-    }
-    parsed.port = static_cast<std::uint16_t>(number);
-
-    parsed.path = urlPart(handle.get(), CURLUPART_PATH, 0).value_or(std::string());
-    if (parsed.path.empty()) {
-        parsed.path.push_back('/');
-    }
-    if (const auto query = urlPart(handle.get(), CURLUPART_QUERY, 0)) {
-        parsed.path += "?" + *query;
-    }
-
-    // A user name or password in the URL is neither sent nor used: the request goes without them.
-    for (const CURLUPart part : {CURLUPART_USER, CURLUPART_PASSWORD, CURLUPART_OPTIONS}) {
-        if (curl_url_set(handle.get(), part, nullptr, 0) != CURLUE_OK) {
-            return std::nullopt;
-        }
-    }
-    auto normalized = urlPart(handle.get(), CURLUPART_URL, 0);
-    if (!normalized) {
-        return std::nullopt;
-    }
-    parsed.normalized = std::move(*normalized);
-    return parsed;
-}
-
-// How fast a download goes: the bytes that arrived in all (every response's headers and body,
-// since curl's own counters start again at each redirect) and samples of that count, at most one
-// a second, reaching back one window.
-struct Pace {
-    using Clock = std::chrono::steady_clock;
-    struct Sample {
-        Clock::time_point at;
-        std::uint64_t arrived;
-    };
-
-    Clock::duration window{};
-    std::uint64_t leastPerWindow = 0; // a window that brings fewer bytes fails the transfer
-    std::uint64_t arrived = 0;
-    // Oldest first. Once the transfer is a window old, the first is the newest sample at least
-    // that old; the start of the transfer is the first sample of all, with nothing arrived.
-    std::deque<Sample> samples;
-};
-
-// True when the last window brought too few bytes. The span judged runs from the newest sample
-// at least a window old, so it is the window or up to about two seconds longer: a transfer is
-// stopped at most that late, and never for a window that kept the pace.
-bool fellBehind(Pace& pace, Pace::Clock::time_point now) {
-    if (now - pace.samples.back().at >= std::chrono::seconds(1)) {
-        pace.samples.push_back({now, pace.arrived});
-    }
-    while (pace.samples.size() > 1 && pace.samples[1].at <= now - pace.window) {
-        pace.samples.pop_front();
-    }
-    const Pace::Sample& oldest = pace.samples.front();
-    return oldest.at <= now - pace.window && pace.arrived - oldest.arrived < pace.leastPerWindow;
-}
 
 // The state one transfer shares with its curl callbacks.
 struct Exchange {
@@ -196,7 +50,7 @@ struct Exchange {
     bool headersDone = false; // the header block of the response that ends the chain arrived
     bool redirectRefused = false;
     std::exception_ptr callbackError;
-    Pace pace;
+    TransferPace pace;
 
     // Kind::Text
     std::string body;
@@ -228,21 +82,16 @@ bool redirectKeepsTls(CURL* handle, std::string_view location) {
         current == nullptr) {
         return false;
     }
-    UrlHandle url(curl_url());
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, current, 0) != CURLUE_OK) {
+    const auto from = parseUrl(current);
+    if (!from) {
         return false;
     }
-    const auto from = urlPart(url.get(), CURLUPART_SCHEME, 0);
-    if (from != "https") {
+    if (!from->secure) {
         return true;
     }
-    // Resolved the way curl resolves a Location, relative forms included.
-    const std::string target(location);
-    if (curl_url_set(url.get(), CURLUPART_URL, target.c_str(),
-                     CURLU_URLENCODE | CURLU_ALLOW_SPACE | CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
-        return false;
-    }
-    return urlPart(url.get(), CURLUPART_SCHEME, 0) == "https";
+    const auto next = resolveLocation(*from, location);
+    const auto to = next ? parseUrl(*next) : std::nullopt;
+    return to && to->secure;
 }
 
 std::uint64_t announcedLength(CURL* handle) {
@@ -280,7 +129,7 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
     auto& exchange = *static_cast<Exchange*>(user);
     const std::size_t bytes = size * count;
     const std::string_view line(data, bytes);
-    exchange.pace.arrived += bytes;
+    exchange.pace.arrived(bytes, TransferPace::Clock::now());
 
     if (line.starts_with("HTTP/")) {
         // A new response: an interim one, a redirect's target, or the first.
@@ -335,7 +184,7 @@ std::size_t onText(char* data, std::size_t size, std::size_t count, void* user) 
 std::size_t onFileData(char* data, std::size_t size, std::size_t count, void* user) {
     auto& exchange = *static_cast<Exchange*>(user);
     const std::size_t bytes = size * count;
-    exchange.pace.arrived += bytes;
+    exchange.pace.arrived(bytes, TransferPace::Clock::now());
     if (!exchange.headersDone || !exchange.sinkOpen) {
         return bytes;
     }
@@ -364,7 +213,7 @@ std::size_t onFileData(char* data, std::size_t size, std::size_t count, void* us
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto& exchange = *static_cast<Exchange*>(user);
     try {
-        return fellBehind(exchange.pace, Pace::Clock::now()) ? 1 : 0;
+        return exchange.pace.fellBehind(TransferPace::Clock::now()) ? 1 : 0;
     } catch (...) {
         exchange.callbackError = std::current_exception();
         return 1;
@@ -377,28 +226,18 @@ bool watchPace(CURL* handle, Exchange& exchange) {
     if (limits.averageWindowSeconds <= 0 || limits.minimumAverageBytesPerSecond == 0) {
         return true;
     }
-    Pace& pace = exchange.pace;
-    pace.window = std::chrono::seconds(limits.averageWindowSeconds);
-    pace.leastPerWindow = limits.minimumAverageBytesPerSecond *
-                          static_cast<std::uint64_t>(limits.averageWindowSeconds);
-    pace.samples.push_back({Pace::Clock::now(), 0});
+    exchange.pace.watch(TransferPace::Clock::now(),
+                        std::chrono::seconds(limits.averageWindowSeconds),
+                        limits.minimumAverageBytesPerSecond *
+                            static_cast<std::uint64_t>(limits.averageWindowSeconds));
     return curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &onProgress) == CURLE_OK &&
            curl_easy_setopt(handle, CURLOPT_XFERINFODATA, static_cast<void*>(&exchange)) ==
                CURLE_OK &&
            curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
 }
 
-const char* trustedBundle() {
-    const std::string& configured = httpLimits().caBundle;
-    if (!configured.empty()) {
-        return configured.c_str();
-    }
-    static const std::string built = ORVANTA_CA_BUNDLE;
-    return built.empty() ? nullptr : built.c_str();
-}
-
 // Options every transfer shares. False when curl refuses one of them.
-bool configure(CURL* handle, const ParsedUrl& url, Exchange& exchange) {
+bool configure(CURL* handle, const Url& url, Exchange& exchange) {
     const HttpLimits& limits = httpLimits();
     CURLcode result = CURLE_OK;
     auto set = [&](CURLoption option, auto value) {
@@ -406,33 +245,25 @@ bool configure(CURL* handle, const ParsedUrl& url, Exchange& exchange) {
             result = curl_easy_setopt(handle, option, value);
         }
     };
-    set(CURLOPT_URL, url.normalized.c_str());
+    const std::string address = url.text();
+    set(CURLOPT_URL, address.c_str());
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_USERAGENT, userAgent);
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, maxRedirects);
     set(CURLOPT_REDIR_PROTOCOLS_STR, url.secure ? "https" : "http,https");
-    // The first URL comes without user name or password (parseUrl); a redirect whose Location
+    // The first URL goes without user name or password (Url::text); a redirect whose Location
     // names one fails, where curl would otherwise send them on to that address. Failing the hop
     // is the one way curl offers to keep them unsent, and the launcher has no login to give.
     set(CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
     set(CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED)); // never a login from ~/.netrc
     set(CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
-    set(CURLOPT_SSL_VERIFYPEER, 1L);
-    set(CURLOPT_SSL_VERIFYHOST, 2L);
-    set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    set(CURLOPT_SSL_CTX_FUNCTION, &raiseTlsFloor);
-    if (const char* bundle = trustedBundle()) {
-        // The bundle replaces the system store rather than adding to it.
-        set(CURLOPT_CAINFO, bundle);
-        set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-    }
     set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     set(CURLOPT_HEADERFUNCTION, &onHeader);
     set(CURLOPT_HEADERDATA, static_cast<void*>(&exchange));
     set(CURLOPT_WRITEDATA, static_cast<void*>(&exchange));
-    return result == CURLE_OK;
+    return result == CURLE_OK && applyTlsPolicy(handle);
 }
 
 HeaderList headerLines(const std::string& headers, bool& ok) {
@@ -457,24 +288,6 @@ HeaderList headerLines(const std::string& headers, bool& ok) {
 }
 
 } // namespace
-
-bool splitUrl(const std::string& url, std::string& host, std::string& path, bool& secure,
-              std::uint16_t& port) {
-    auto parsed = parseUrl(url);
-    if (!parsed) {
-        return false;
-    }
-    host = std::move(parsed->host);
-    path = std::move(parsed->path);
-    secure = parsed->secure;
-    port = parsed->port;
-    return true;
-}
-
-bool splitUrl(const std::string& url, std::string& host, std::string& path, bool& secure) {
-    std::uint16_t port = 0;
-    return splitUrl(url, host, path, secure, port);
-}
 
 std::optional<HttpResponse> httpRequest(const std::string& url, const std::string& verb,
                                         const std::optional<std::string>& headers,
@@ -538,10 +351,6 @@ std::optional<HttpResponse> httpRequest(const std::string& url, const std::strin
         std::move(exchange.body)};
 }
 
-std::optional<HttpResponse> fetchText(const std::string& url) {
-    return httpRequest(url, "GET", std::nullopt, std::nullopt);
-}
-
 bool downloadToSink(const std::string& url, const DownloadSink& sink, ProgressCallback progress) {
     const auto parsed = parseUrl(url);
     if (!parsed || !curlReady()) {
@@ -588,11 +397,6 @@ bool downloadToFile(const std::string& url, const std::string& destinationPath,
     const int descriptor = file.fd;
     file.fd = -1;
     return ::close(descriptor) == 0;
-}
-
-HttpLimits& httpLimits() {
-    static HttpLimits limits;
-    return limits;
 }
 
 } // namespace orvanta

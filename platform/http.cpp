@@ -1,0 +1,15 @@
+// What both platforms' transfers share: the text fetch on top of httpRequest, and the limits.
+#include "platform/http.hpp"
+
+namespace orvanta {
+
+std::optional<HttpResponse> fetchText(const std::string& url) {
+    return httpRequest(url, "GET", std::nullopt, std::nullopt);
+}
+
+HttpLimits& httpLimits() {
+    static HttpLimits limits;
+    return limits;
+}
+
+} // namespace orvanta
