@@ -5,6 +5,7 @@
 #include "platform/posix/signing_key.hpp"
 #include "update/signed_manifest.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -198,9 +199,15 @@ TEST_F(LauncherTest, OneLauncherAtATimeWorksOnTheFolder) {
     const std::string served = channel.gameBody;
     std::promise<void> downloading;
     std::promise<void> resume;
+    std::shared_future<void> resumed = resume.get_future().share();
+    std::atomic<bool> held{false};
+    // Only the first download is held: should the lock let a second one through, it runs on and
+    // the checks below say so, where a second wait would hang or abort the program.
     channel.midBody = [&] {
-        downloading.set_value();
-        resume.get_future().wait();
+        if (!held.exchange(true)) {
+            downloading.set_value();
+            resumed.wait();
+        }
     };
 
     auto first = makeLauncher();
@@ -237,14 +244,20 @@ TEST_F(LauncherTest, VersionsMatchIgnoringCaseAndAreNeverOrdered) {
     EXPECT_EQ(readFile(exe()), "locally patched");
 
     l.reset();
-    installOld("1.10", "build 1.10");
-    serve("1.9", gameV2);
-    auto older = makeLauncher();
-    older->checkForUpdates();
-    expectReady(*older);
-    EXPECT_EQ(gameRequests(), 1);
-    EXPECT_EQ(readFile(exe()), gameV2);
-    EXPECT_EQ(older->installedVersion, "1.9");
+    // Neither older nor a prefix counts as the same build.
+    const std::pair<const char*, const char*> differing[] = {
+        {"1.10", "1.9"}, {"1.9", "1.9.1"}, {"1.9.1", "1.9"}};
+    int requests = 0;
+    for (const auto& [installed, served] : differing) {
+        installOld(installed, "build " + std::string(installed));
+        serve(served, gameV2);
+        auto other = makeLauncher();
+        other->checkForUpdates();
+        expectReady(*other);
+        EXPECT_EQ(gameRequests(), ++requests) << installed << " -> " << served;
+        EXPECT_EQ(readFile(exe()), gameV2);
+        EXPECT_EQ(other->installedVersion, served);
+    }
 }
 
 TEST_F(LauncherTest, MissingRecordWithTheGamePresentDownloadsAgain) {
