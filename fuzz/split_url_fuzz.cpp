@@ -1,6 +1,8 @@
 // URL splitting: whatever the manifest names as the game's address reaches this parser. A split
-// must never hand the request line or the Host header anything that could break out of them.
-#include "platform/http.hpp"
+// must never hand the request line or the Host header anything that could break out of them, and
+// it must agree with a plain reading of RFC 3986 (url_oracle.hpp).
+#include "platform/url.hpp"
+#include "url_oracle.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool shortOk = orvanta::splitUrl(url, shortHost, shortPath, shortSecure);
     require(ok == shortOk);
 
+    const auto expected = oracle::split(url);
+    require(ok == expected.has_value());
     if (!ok) {
         // A rejected URL leaves every output as it was.
         require(host == "unchanged-host" && path == "unchanged-path" && secure && port == 7);
@@ -67,6 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     require(shortHost == host && shortPath == path && shortSecure == secure);
+    require(host == expected->host && port == expected->port && secure == expected->secure);
+    require(path == expected->path + expected->query);
+
+    // An absolute address as a redirect's Location resolves to itself, whatever the base.
+    const auto base = orvanta::parseUrl("https://base.example/a/b?c");
+    const auto resolved = orvanta::resolveLocation(*base, url);
+    const auto again = resolved ? orvanta::parseUrl(*resolved) : std::nullopt;
+    require(again && again->host == host && again->target() == path && again->port == port);
 
     // Only absolute http and https URLs, whose host follows "//", and the scheme decides
     // whether TLS is used.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/url.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,12 +17,6 @@ struct HttpResponse {
 
 // Called after every chunk written: bytes received so far, and the Content-Length (0 if unknown).
 using ProgressCallback = std::function<void(std::uint64_t received, std::uint64_t total)>;
-
-// Splits an absolute http(s) URL. The outputs are written only on success; path is "/" at least.
-// port is the one written in the URL, else 443 (https) or 80 (http).
-bool splitUrl(const std::string& url, std::string& host, std::string& path, bool& secure,
-              std::uint16_t& port);
-bool splitUrl(const std::string& url, std::string& host, std::string& path, bool& secure);
 
 // One synchronous request. Absent when no response arrived; present whatever its status.
 std::optional<HttpResponse> httpRequest(const std::string& url, const std::string& verb,

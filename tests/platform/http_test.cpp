@@ -144,6 +144,11 @@ TEST(SplitUrl, GivesHostPathSchemeAndPort) {
         {"http://[::1]:81/x", "[::1]", "/x", false, 81},
         {"https://user:pw@downloads.example:8443/a", "downloads.example", "/a", true, 8443},
         {"http://:pw@downloads.example/", "downloads.example", "/", false, 80},
+        {"http://h.example/a/./b/../c/%7e%2f?q=../x#frag", "h.example", "/a/c/~%2F?q=../x", false,
+         80},
+        {"http://h.example:/caf\xC3\xA9", "h.example", "/caf%C3%A9", false, 80},
+        {"http://ex%61mple.org/", "example.org", "/", false, 80},
+        {"https://[2001:DB8::1]/", "[2001:DB8::1]", "/", true, 443},
     };
     for (const Case& c : cases) {
         std::string host;
@@ -172,6 +177,10 @@ TEST(SplitUrl, RejectsWhatIsNotAnAbsoluteHttpUrl) {
                                     "http:/x/a://b",
                                     "http://%7fE1f/r",
                                     "http://ex%0aample/",
+                                    "http://ex%2fample/",
+                                    "http://[v1.x]/",
+                                    "http://[fe80::1%25eth0]/",
+                                    "http://[::1/",
                                     std::string("http://host/a\0b", 15)};
     for (const std::string& url : rejected) {
         std::string host = "unchanged";
@@ -191,6 +200,33 @@ TEST(SplitUrl, RejectsWhatIsNotAnAbsoluteHttpUrl) {
     EXPECT_FALSE(downloadToFile("", dir.file("out"), {}));
     EXPECT_FALSE(downloadToFile("file:///etc/hostname", dir.file("out"), {}));
     EXPECT_FALSE(fileExists(dir.file("out")));
+}
+
+// A redirect's Location, resolved against the address that answered, and the IP addresses the
+// certificate check compares.
+TEST(SplitUrl, ResolvesLocationsAndReadsIpAddresses) {
+    const auto base = parseUrl("https://cdn.example:8443/builds/v2/game?x=1");
+    ASSERT_TRUE(base);
+    const std::pair<const char*, const char*> cases[] = {
+        {"other.bin", "https://cdn.example:8443/builds/v2/other.bin"},
+        {"../v3/game", "https://cdn.example:8443/builds/v3/game"},
+        {"/top", "https://cdn.example:8443/top"},
+        {"?y=2", "https://cdn.example:8443/builds/v2/game?y=2"},
+        {"//mirror.example/g", "https://mirror.example/g"},
+        {"  http://plain.example/a b  ", "http://plain.example/a%20b"},
+    };
+    for (const auto& [location, expected] : cases) {
+        EXPECT_EQ(resolveLocation(*base, location).value_or("none"), expected) << location;
+    }
+    EXPECT_FALSE(resolveLocation(*base, "/a\r\nSet-Cookie: x"));
+
+    using Bytes = std::vector<unsigned char>;
+    EXPECT_EQ(parseUrl("http://127.0.0.1:8/")->address, (Bytes{127, 0, 0, 1}));
+    Bytes loopback6(16, 0);
+    loopback6[15] = 1;
+    EXPECT_EQ(parseUrl("http://[::1]/")->address, loopback6);
+    EXPECT_TRUE(parseUrl("http://127.1/")->address.empty());
+    EXPECT_TRUE(parseUrl("http://h.example/")->address.empty());
 }
 
 // Every loopback server listens on a port picked by the system, so each test here also shows
