@@ -169,9 +169,14 @@ TEST(PublishBuild, AFailedPublicationLeavesTheServedManifestAsItWas) {
     missingGame.gamePath = dir.file("nothing.exe");
     EXPECT_NE(publishBuild(missingGame).error.find("game file not found"), std::string::npos);
 
+    // The copy itself fails (a folder holds the game file's name, even for root): no manifest may
+    // go live naming a file that is not there.
+    std::filesystem::create_directory(dir.file("out/orvanta-downloads/Orvanta-1.1.exe"));
+    EXPECT_NE(publishBuild(requestFor(dir, "1.1")).error.find("cannot write"), std::string::npos);
+
     EXPECT_EQ(readFile(manifestPath), before);
     EXPECT_EQ(filesIn(dir.file("out/orvanta-downloads")),
-              (std::set<std::string>{"Orvanta-1.0.exe", "manifest.json"}));
+              (std::set<std::string>{"Orvanta-1.0.exe", "Orvanta-1.1.exe", "manifest.json"}));
 }
 
 std::string signingData(const std::string& name) {

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace orvanta::publish {
+
+// The folder inside the output folder that a web server exposes; the launcher's manifest address
+// ends in "/orvanta-downloads/manifest.json".
+inline constexpr const char* channelFolderName = "orvanta-downloads";
+inline constexpr const char* manifestFileName = "manifest.json";
+inline constexpr const char* signatureFileName = "manifest.json.sig";
+
+// A version as it may appear in a file name: letters, digits, '.', '_' and '-' kept, every other
+// byte replaced by '_'. When anything was replaced (or the text was cut to a sane length) a short
+// fingerprint of the original text is appended, so two versions never share a file name.
+std::string fileNameSafeVersion(const std::string& version);
+// "Orvanta-<version>.exe" and "orvanta-launcher-<version>", with fileNameSafeVersion applied.
+std::string gameFileName(const std::string& version);
+std::string launcherFileName(const std::string& version);
+
+// Why path cannot serve as a file to publish (missing, unreadable, not a regular file, empty),
+// with what naming it in the message; the empty string when it can.
+std::string checkSourceFile(const std::string& what, const std::string& path);
+
+// The whole file, or absent when it cannot be read.
+std::optional<std::string> readWholeFile(const std::string& path);
+
+// Copies source into directory/fileName through a temporary file in the same folder (written,
+// flushed to disk, then renamed), so a reader sees either the old file or the whole new one. An
+// existing file with the same contents is left as it is. Returns the SHA-256 of the file as it
+// lies in the folder afterwards, or an error.
+struct PublishedFile {
+    std::string sha256;
+    std::string error;
+    bool replaced = false; // a different file of that name was there before
+};
+PublishedFile publishFile(const std::string& source, const std::string& directory,
+                          const std::string& fileName);
+
+// Writes text to path atomically: a temporary file in the same folder, flushed to disk, renamed
+// over path, and the folder flushed. Returns an error or the empty string.
+std::string writeFileAtomically(const std::string& path, const std::string& text);
+
+} // namespace orvanta::publish
