@@ -1,17 +1,17 @@
 // A plain reading of RFC 3986 for http and https addresses, written straight from its grammar
 // (the component split of appendix B, the character sets of section 3, dot-segment removal of
-// section 5.2.4, percent-encoding normalisation of 6.2.2.2), with the launcher's own rules on top:
+// section 5.2.4, escapes left as written), with the launcher's own rules on top:
 // no control byte or space, bytes outside ASCII taken as escaped, a decoded host free of the
 // characters libcurl refuses, a port from 1 to 65535. The URL fuzz target checks the parser
 // against it.
 #pragma once
 
+#include "platform/url.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "platform/url.hpp"
 
 namespace oracle {
 
@@ -30,9 +30,12 @@ inline bool digit(char c) {
     return c >= '0' && c <= '9';
 }
 inline int hex(char c) {
-    if (digit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (digit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 inline bool unreserved(char c) {
@@ -72,26 +75,6 @@ inline std::string escapedHigh(std::string_view text) {
     return out;
 }
 
-// Escapes of unreserved characters decoded, the others in upper case.
-inline std::string normalisedEscapes(std::string_view text) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out.push_back(text[i]);
-            continue;
-        }
-        const char decoded = static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-        if (unreserved(decoded)) {
-            out.push_back(decoded);
-        } else {
-            out += {'%', digits[hex(text[i + 1])], digits[hex(text[i + 2])]};
-        }
-        i += 2;
-    }
-    return out;
-}
-
 inline std::string withoutDotSegments(std::string input) {
     std::string output;
     while (!input.empty()) {
@@ -117,16 +100,20 @@ inline std::string withoutDotSegments(std::string input) {
 }
 
 inline std::optional<SplitUrl> split(std::string_view raw) {
-    if (raw.empty()) return std::nullopt;
+    if (raw.empty())
+        return std::nullopt;
     for (const char c : raw) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F) return std::nullopt;
+        if (byte <= 0x20 || byte == 0x7F)
+            return std::nullopt;
     }
     const std::string url = escapedHigh(raw);
     const auto colon = url.find(':');
-    if (colon == std::string::npos || url.compare(colon, 3, "://") != 0) return std::nullopt;
+    if (colon == std::string::npos || url.compare(colon, 3, "://") != 0)
+        return std::nullopt;
     std::string scheme = url.substr(0, colon);
-    for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    for (char& c : scheme)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     SplitUrl out;
     if (scheme == "https") {
         out.secure = true;
@@ -149,13 +136,15 @@ inline std::optional<SplitUrl> split(std::string_view raw) {
     }
 
     if (const auto at = authority.find('@'); at != std::string::npos) {
-        if (!madeOf(authority.substr(0, at), ":")) return std::nullopt;
+        if (!madeOf(authority.substr(0, at), ":"))
+            return std::nullopt;
         authority.erase(0, at + 1);
     }
     std::string port;
     if (authority.starts_with("[")) {
         const auto close = authority.find(']');
-        if (close == std::string::npos) return std::nullopt;
+        if (close == std::string::npos)
+            return std::nullopt;
         const std::string inside = authority.substr(1, close - 1);
         // The system's own address parser judges the address.
         if (inside.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos ||
@@ -164,13 +153,15 @@ inline std::optional<SplitUrl> split(std::string_view raw) {
         }
         out.host = "[" + inside + "]";
         const std::string after = authority.substr(close + 1);
-        if (!after.empty() && after.front() != ':') return std::nullopt;
+        if (!after.empty() && after.front() != ':')
+            return std::nullopt;
         port = after.empty() ? "" : after.substr(1);
     } else {
         const auto portColon = authority.find(':');
         const std::string host = authority.substr(0, portColon);
         port = portColon == std::string::npos ? "" : authority.substr(portColon + 1);
-        if (!madeOf(host, "")) return std::nullopt;
+        if (!madeOf(host, ""))
+            return std::nullopt;
         for (std::size_t i = 0; i < host.size(); ++i) {
             if (host[i] == '%') {
                 out.host.push_back(static_cast<char>(hex(host[i + 1]) * 16 + hex(host[i + 2])));
@@ -180,7 +171,8 @@ inline std::optional<SplitUrl> split(std::string_view raw) {
             }
         }
         static constexpr std::string_view refused = " \r\n\t/:#?!@{}[]\\$'\"^`*<>=;,+&()%";
-        if (out.host.empty()) return std::nullopt;
+        if (out.host.empty())
+            return std::nullopt;
         for (const char c : out.host) {
             const auto byte = static_cast<unsigned char>(c);
             if (byte < 0x20 || byte == 0x7F || refused.find(c) != std::string_view::npos) {
@@ -192,16 +184,21 @@ inline std::optional<SplitUrl> split(std::string_view raw) {
     if (!port.empty()) {
         number = 0;
         for (const char c : port) {
-            if (!digit(c)) return std::nullopt;
+            if (!digit(c))
+                return std::nullopt;
             number = number * 10 + static_cast<unsigned long>(c - '0');
-            if (number > 65535) return std::nullopt;
+            if (number > 65535)
+                return std::nullopt;
         }
-        if (number == 0) return std::nullopt;
+        if (number == 0)
+            return std::nullopt;
     }
     out.port = static_cast<std::uint16_t>(number);
-    out.path = withoutDotSegments(normalisedEscapes(path));
-    if (out.path.empty()) out.path = "/";
-    if (hasQuery) out.query = "?" + query;
+    out.path = withoutDotSegments(path);
+    if (out.path.empty())
+        out.path = "/";
+    if (hasQuery)
+        out.query = "?" + query;
     return out;
 }
 

@@ -162,14 +162,19 @@ std::optional<Url> parseUrl(std::string_view text) {
     url.port = *port;
     url.login = parts.userInfo.first != nullptr;
 
-    if (uriNormalizeSyntaxExA(&parts, URI_NORMALIZE_PATH) != URI_SUCCESS) {
+    // Resolving the address against itself removes its "." and ".." segments, the way a
+    // redirect's address is resolved; escapes stay as written ("%2e" is no dot segment).
+    UriUriA dotless{};
+    if (uriAddBaseUriExA(&dotless, &parts, &parts, URI_RESOLVE_STRICTLY) != URI_SUCCESS) {
+        uriFreeUriMembersA(&dotless);
         return std::nullopt;
     }
-    for (const UriPathSegmentA* segment = parts.pathHead; segment != nullptr;
+    for (const UriPathSegmentA* segment = dotless.pathHead; segment != nullptr;
          segment = segment->next) {
         url.path.push_back('/');
         url.path.append(rangeText(segment->text));
     }
+    uriFreeUriMembersA(&dotless);
     if (url.path.empty()) {
         url.path = "/";
     }

@@ -31,8 +31,8 @@ struct Url {
 std::optional<Url> parseUrl(std::string_view text);
 
 // The address a redirect's Location names, resolved against the address that answered with it.
-// Surrounding blanks are dropped and inner spaces escaped, as browsers do; what comes back still
-// has to pass parseUrl.
+// Surrounding blanks are dropped and inner spaces escaped, as browsers do; an IPv6 host comes
+// back written out in full. What comes back still has to pass parseUrl.
 std::optional<std::string> resolveLocation(const Url& base, std::string_view location);
 
 // Splits an absolute http(s) URL. The outputs are written only on success; path is "/" at least

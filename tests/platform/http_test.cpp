@@ -144,7 +144,7 @@ TEST(SplitUrl, GivesHostPathSchemeAndPort) {
         {"http://[::1]:81/x", "[::1]", "/x", false, 81},
         {"https://user:pw@downloads.example:8443/a", "downloads.example", "/a", true, 8443},
         {"http://:pw@downloads.example/", "downloads.example", "/", false, 80},
-        {"http://h.example/a/./b/../c/%7e%2f?q=../x#frag", "h.example", "/a/c/~%2F?q=../x", false,
+        {"http://h.example/a/./b/../c/%7e%2f?q=../x#frag", "h.example", "/a/c/%7e%2f?q=../x", false,
          80},
         {"http://h.example:/caf\xC3\xA9", "h.example", "/caf%C3%A9", false, 80},
         {"http://ex%61mple.org/", "example.org", "/", false, 80},
