@@ -18,6 +18,16 @@ function(orvanta_manifest_keys_source output keys)
     if(NOT pem MATCHES "-----BEGIN PUBLIC KEY-----" OR pem MATCHES "\\)orvanta_key\"")
       message(FATAL_ERROR "ORVANTA_MANIFEST_PUBLIC_KEYS: ${path} is not a PEM public key")
     endif()
+    # Launchers verify ECDSA P-256 alone: a key of another kind would make the launcher refuse
+    # every manifest. Such a key's DER form is fixed but for the point, so its base64 text starts
+    # the same way and has the same length.
+    string(REGEX REPLACE "-----[A-Z ]+-----|[\r\n]" "" body "${pem}")
+    string(LENGTH "${body}" body_length)
+    if(NOT body MATCHES "^MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE" OR NOT body_length EQUAL 124)
+      message(FATAL_ERROR "ORVANTA_MANIFEST_PUBLIC_KEYS: ${path} is not an ECDSA P-256 public "
+                          "key; launchers verify P-256 signatures only (orvanta-publish keygen "
+                          "makes such a key pair)")
+    endif()
     string(APPEND entries "    R\"orvanta_key(${pem})orvanta_key\",\n")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
   endforeach()
