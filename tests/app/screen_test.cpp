@@ -130,6 +130,34 @@ TEST_F(ScreenTest, ProgressFillAndShine) {
     EXPECT_TRUE(looksLike(frame(*l), 48, 203, shine));
 }
 
+TEST_F(ScreenTest, ALongChangelogEndsAtTheEdgeOfItsBox) {
+    auto l = errorLauncher();
+    l->setChangelog("One line.");
+    const sf::Image oneLine = frame(*l);
+    std::string tall;
+    for (int i = 0; i < 30; ++i) {
+        tall += "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW\n";
+    }
+    l->setChangelog(tall);
+    const sf::Image f = frame(*l);
+    // Every pixel the longer text changes lies inside the box (46..533 x 224..301), and the text
+    // does fill the box down to its last rows.
+    int outside = 0;
+    int nearTheBottom = 0;
+    for (unsigned y = 0; y < 460; ++y) {
+        for (unsigned x = 0; x < 580; ++x) {
+            if (f.getPixel(x, y) == oneLine.getPixel(x, y)) {
+                continue;
+            }
+            const bool inBox = x >= 46 && x < 534 && y >= 224 && y < 302;
+            outside += inBox ? 0 : 1;
+            nearTheBottom += inBox && y >= 290 ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(outside, 0);
+    EXPECT_GT(nearTheBottom, 0);
+}
+
 TEST_F(ScreenTest, HitTestEdgesFollowTheButtonAndItsPulse) {
     auto l = errorLauncher();
     l->prepareFrame(0);

@@ -54,8 +54,10 @@ RunResult runProgram(const std::vector<std::string>& argv, const EnvChanges& env
 // The environment the programs under test get: no proxies, so nothing leaves the loopback.
 EnvChanges noProxyEnvironment();
 
-// Sanitizer options for a launcher program under test (see the definition for why).
-void addLauncherSanitizerOptions(EnvChanges& environment);
+// Sanitizer options for the shipped orvanta-launcher, installed or in the build folder (see the
+// definition for why). The end-to-end launchers need none: they run with the test's own options,
+// leak check included.
+void addInstalledLauncherSanitizerOptions(EnvChanges& environment);
 
 // An Xvfb server on a display number it picks itself, 1280 x 1024 x 24 (the launcher window must
 // lie wholly on screen to be read back).

@@ -75,7 +75,7 @@ class InstalledLauncher : public testing::Test {
                                             const std::string& workingDirectory,
                                             const std::string& name) {
         EnvChanges env = noProxyEnvironment();
-        addLauncherSanitizerOptions(env);
+        addInstalledLauncherSanitizerOptions(env);
         const std::string proxy = "http://127.0.0.1:" + std::to_string(refusing_.port());
         env["https_proxy"] = proxy;
         env["http_proxy"] = proxy;

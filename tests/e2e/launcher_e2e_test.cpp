@@ -241,7 +241,6 @@ class LauncherEndToEnd : public testing::Test {
                               wineEnvironment(display_->name()), dir_.file("launcher.log"));
         } else {
             EnvChanges env = noProxyEnvironment();
-            addLauncherSanitizerOptions(env);
             env["DISPLAY"] = display_->name();
             env["XDG_DATA_HOME"] = dir_.file("data");
             env["HOME"] = dir_.file("home");
