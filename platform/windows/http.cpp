@@ -15,14 +15,14 @@
 
 #include "platform/header_text.hpp"
 #include "platform/small_file.hpp"
+#include "platform/transfer_pace.hpp"
+#include "platform/url.hpp"
 #include "platform/windows/win32.hpp"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -49,272 +49,6 @@ constexpr long defaultConnectSeconds = 300;
 // Socket timeouts reach this far past a deadline: the wait for the operation decides first.
 constexpr auto socketGrace = 2s;
 constexpr DWORD certificateEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-// ---------------------------------------------------------------------------------------------
-// Addresses
-
-bool isAlpha(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-int hexValue(char c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-bool isControl(unsigned char byte) {
-    return byte < 0x20 || byte == 0x7F;
-}
-
-// Bytes outside ASCII, and spaces where a redirect allows them, go as percent-escapes.
-std::string escaped(std::string_view text, bool spaces) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string result;
-    result.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80 || (spaces && c == ' ')) {
-            result.push_back('%');
-            result.push_back(digits[byte >> 4]);
-            result.push_back(digits[byte & 0x0F]);
-        } else {
-            result.push_back(c);
-        }
-    }
-    return result;
-}
-
-// Removes "." and ".." segments from a path, as a resolved address has none.
-std::string withoutDotSegments(std::string_view path) {
-    std::string output;
-    const auto dropLastSegment = [&output] {
-        const auto slash = output.rfind('/');
-        output.erase(slash == std::string::npos ? 0 : slash);
-    };
-    while (!path.empty()) {
-        if (path.starts_with("../")) {
-            path.remove_prefix(3);
-        } else if (path.starts_with("./") || path.starts_with("/./")) {
-            path.remove_prefix(2);
-        } else if (path == "/.") {
-            path = "/";
-        } else if (path.starts_with("/../")) {
-            path.remove_prefix(3);
-            dropLastSegment();
-        } else if (path == "/..") {
-            path = "/";
-            dropLastSegment();
-        } else if (path == "." || path == "..") {
-            path = {};
-        } else {
-            const auto next = path.find('/', 1);
-            const std::size_t length = next == std::string_view::npos ? path.size() : next;
-            output.append(path.substr(0, length));
-            path.remove_prefix(length);
-        }
-    }
-    return output;
-}
-
-struct ParsedUrl {
-    bool secure = false;
-    std::string authority; // host and port as written, without user name or password
-    std::string host;      // escapes decoded; an IPv6 address keeps its brackets
-    std::uint16_t port = 0;
-    std::string path;   // "/" at least, without "." or ".." segments
-    std::string query;  // "?" and what follows it, if the address has one
-    bool login = false; // the address names a user or a password, which is never used
-
-    std::string scheme() const { return secure ? "https" : "http"; }
-    std::string target() const { return path + query; }
-    std::string text() const { return scheme() + "://" + authority + target(); }
-};
-
-std::optional<std::string> decodedHost(std::string_view text) {
-    // Characters no host name holds, as libcurl refuses them.
-    static constexpr std::string_view refused = " \r\n\t/:#?!@{}[]\\$'\"^`*<>=;,+&()%";
-    std::string host;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            host.push_back(text[i]);
-            continue;
-        }
-        if (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0) {
-            return std::nullopt;
-        }
-        host.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-        i += 2;
-    }
-    if (host.empty()) {
-        return std::nullopt;
-    }
-    for (const char c : host) {
-        if (isControl(static_cast<unsigned char>(c)) || refused.find(c) != std::string_view::npos) {
-            return std::nullopt;
-        }
-    }
-    return host;
-}
-
-// An absolute http or https address: "scheme://", then the host at once; no space or control
-// byte anywhere; a port, when written, from 1 to 65535.
-std::optional<ParsedUrl> parseUrl(std::string_view url) {
-    if (url.empty()) {
-        return std::nullopt;
-    }
-    for (const char c : url) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (isControl(byte) || byte == ' ') {
-            return std::nullopt;
-        }
-    }
-    const auto colon = url.find(':');
-    if (colon == std::string_view::npos || !url.substr(colon).starts_with("://")) {
-        return std::nullopt;
-    }
-    ParsedUrl parsed;
-    const std::string_view scheme = url.substr(0, colon);
-    if (equalsIgnoringCase(scheme, "https")) {
-        parsed.secure = true;
-    } else if (!equalsIgnoringCase(scheme, "http")) {
-        return std::nullopt;
-    }
-    std::string_view rest = url.substr(colon + 3);
-    if (rest.starts_with("/")) {
-        return std::nullopt;
-    }
-    const auto authorityEnd = rest.find_first_of("/?#");
-    std::string_view authority = rest.substr(0, authorityEnd);
-    const std::string_view tail =
-        authorityEnd == std::string_view::npos ? std::string_view() : rest.substr(authorityEnd);
-
-    if (const auto at = authority.find('@'); at != std::string_view::npos) {
-        parsed.login = true;
-        authority.remove_prefix(at + 1);
-    }
-    parsed.authority = std::string(authority);
-
-    std::string_view port;
-    if (authority.starts_with("[")) {
-        const auto close = authority.find(']');
-        if (close == std::string_view::npos) {
-            return std::nullopt;
-        }
-        const std::string_view inside = authority.substr(1, close - 1);
-        if (inside.find(':') == std::string_view::npos ||
-            inside.find_first_not_of("0123456789abcdefABCDEF:.") != std::string_view::npos) {
-            return std::nullopt;
-        }
-        parsed.host = std::string(authority.substr(0, close + 1));
-        const std::string_view after = authority.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != ':') {
-                return std::nullopt;
-            }
-            port = after.substr(1);
-        }
-    } else {
-        const auto portColon = authority.find(':');
-        auto host = decodedHost(authority.substr(0, portColon));
-        if (!host) {
-            return std::nullopt;
-        }
-        parsed.host = std::move(*host);
-        if (portColon != std::string_view::npos) {
-            port = authority.substr(portColon + 1);
-        }
-    }
-    // "host:" with no digits takes the scheme's port, as libcurl has it.
-    if (port.empty()) {
-        parsed.port = parsed.secure ? 443 : 80;
-    } else {
-        unsigned long number = 0;
-        for (const char c : port) {
-            if (!isDigit(c)) {
-                return std::nullopt;
-            }
-            number = number * 10 + static_cast<unsigned long>(c - '0');
-            if (number > 65535) {
-                return std::nullopt;
-            }
-        }
-        if (number == 0) {
-            return std::nullopt;
-        }
-        parsed.port = static_cast<std::uint16_t>(number);
-    }
-
-    const std::string_view beforeFragment = tail.substr(0, tail.find('#'));
-    const auto question = beforeFragment.find('?');
-    parsed.path = withoutDotSegments(escaped(beforeFragment.substr(0, question), false));
-    if (parsed.path.empty()) {
-        parsed.path = "/";
-    }
-    if (question != std::string_view::npos) {
-        parsed.query = escaped(beforeFragment.substr(question), false);
-    }
-    return parsed;
-}
-
-bool hasScheme(std::string_view reference) {
-    if (reference.empty() || !isAlpha(reference.front())) {
-        return false;
-    }
-    for (const char c : reference) {
-        if (c == ':') {
-            return true;
-        }
-        if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') {
-            return false;
-        }
-    }
-    return false;
-}
-
-// The address a Location names, resolved against the address that answered with it.
-std::optional<std::string> resolvedLocation(const ParsedUrl& base, std::string_view location) {
-    while (!location.empty() && (location.front() == ' ' || location.front() == '\t')) {
-        location.remove_prefix(1);
-    }
-    while (!location.empty() && (location.back() == ' ' || location.back() == '\t')) {
-        location.remove_suffix(1);
-    }
-    for (const char c : location) {
-        if (isControl(static_cast<unsigned char>(c))) {
-            return std::nullopt;
-        }
-    }
-    const std::string reference = escaped(location, true);
-    if (hasScheme(reference)) {
-        return reference;
-    }
-    if (reference.starts_with("//")) {
-        return base.scheme() + ":" + reference;
-    }
-    const std::string origin = base.scheme() + "://" + base.authority;
-    if (reference.starts_with("/")) {
-        return origin + reference;
-    }
-    if (reference.empty() || reference.starts_with("#")) {
-        return origin + base.target();
-    }
-    if (reference.starts_with("?")) {
-        return origin + base.path + reference;
-    }
-    return origin + base.path.substr(0, base.path.rfind('/') + 1) + reference;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Handles
@@ -421,60 +155,6 @@ DWORD millisecondsIn(Clock::duration span) {
     const auto count = std::chrono::ceil<std::chrono::milliseconds>(span).count();
     return static_cast<DWORD>(std::clamp<long long>(count, 1, INT_MAX));
 }
-
-// How fast a download goes: the bytes that arrived in all (every response's headers and body)
-// and when. A window from the start on may bring no fewer than the least: the transfer fails once
-// the bytes of the last window, however it is placed, fall short.
-class Pace {
-  public:
-    void watch(Clock::time_point start, Clock::duration window, std::uint64_t least) {
-        window_ = window;
-        least_ = least;
-        samples_.assign(1, {start, start, 0});
-    }
-
-    void arrived(std::uint64_t bytes, Clock::time_point now) {
-        if (samples_.empty() || bytes == 0) {
-            return;
-        }
-        total_ += bytes;
-        // Arrivals within a tenth of a second share a sample dated by the last of them: the
-        // bytes count as a little later than they came, never earlier. The start of the
-        // transfer, with nothing arrived, stays a sample of its own.
-        Sample& last = samples_.back();
-        if (last.arrived > 0 && now - last.opened < 100ms) {
-            last.at = now;
-            last.arrived = total_;
-        } else {
-            samples_.push_back({now, now, total_});
-        }
-        // The window that fails first starts at the first sample after which fewer than the
-        // least arrived; earlier samples can never be that start again.
-        while (samples_.size() > 1 && samples_.front().arrived + least_ <= total_) {
-            samples_.pop_front();
-        }
-    }
-
-    // When the transfer fails if nothing more arrives; the far future when the pace is not
-    // watched.
-    Clock::time_point deadline() const {
-        if (samples_.empty()) {
-            return Clock::time_point::max();
-        }
-        return samples_.front().at + window_;
-    }
-
-  private:
-    struct Sample {
-        Clock::time_point opened;
-        Clock::time_point at;
-        std::uint64_t arrived;
-    };
-    Clock::duration window_{};
-    std::uint64_t least_ = 0;
-    std::uint64_t total_ = 0;
-    std::deque<Sample> samples_; // oldest first; empty when the pace is not watched
-};
 
 // ---------------------------------------------------------------------------------------------
 // Certificates
@@ -603,113 +283,9 @@ bool strongEnough(const CERT_CONTEXT& certificate) {
                      std::string_view(signature)) == std::end(weakSignatures);
 }
 
-// An IPv4 address in dotted decimal, four parts.
-bool parseIpv4(std::string_view text, std::array<BYTE, 4>& address) {
-    for (std::size_t part = 0; part < 4; ++part) {
-        std::size_t digits = 0;
-        unsigned value = 0;
-        while (digits < text.size() && isDigit(text[digits]) && digits < 3) {
-            value = value * 10 + static_cast<unsigned>(text[digits] - '0');
-            ++digits;
-        }
-        if (digits == 0 || value > 255 || (digits > 1 && text.front() == '0')) {
-            return false;
-        }
-        address[part] = static_cast<BYTE>(value);
-        text.remove_prefix(digits);
-        if (part < 3) {
-            if (!text.starts_with(".")) {
-                return false;
-            }
-            text.remove_prefix(1);
-        }
-    }
-    return text.empty();
-}
-
-// An IPv6 address as written inside brackets: groups of hex digits, one "::" at most, and an
-// IPv4 address in the last 32 bits if wanted.
-bool parseIpv6(std::string_view text, std::array<BYTE, 16>& address) {
-    std::vector<std::uint16_t> head;
-    std::vector<std::uint16_t> tail;
-    std::vector<std::uint16_t>* groups = &head;
-    bool compressed = false;
-    if (text.starts_with("::")) {
-        compressed = true;
-        groups = &tail;
-        text.remove_prefix(2);
-    }
-    while (!text.empty()) {
-        if (text.find(':') == std::string_view::npos && text.find('.') != std::string_view::npos) {
-            std::array<BYTE, 4> v4{};
-            if (!parseIpv4(text, v4)) {
-                return false;
-            }
-            groups->push_back(static_cast<std::uint16_t>(v4[0] << 8 | v4[1]));
-            groups->push_back(static_cast<std::uint16_t>(v4[2] << 8 | v4[3]));
-            text = {};
-            break;
-        }
-        std::size_t digits = 0;
-        unsigned value = 0;
-        while (digits < text.size() && digits < 4 && hexValue(text[digits]) >= 0) {
-            value = value * 16 + static_cast<unsigned>(hexValue(text[digits]));
-            ++digits;
-        }
-        if (digits == 0) {
-            return false;
-        }
-        groups->push_back(static_cast<std::uint16_t>(value));
-        text.remove_prefix(digits);
-        if (text.starts_with("::")) {
-            if (compressed) {
-                return false;
-            }
-            compressed = true;
-            groups = &tail;
-            text.remove_prefix(2);
-        } else if (text.starts_with(":")) {
-            text.remove_prefix(1);
-            if (text.empty()) {
-                return false;
-            }
-        } else if (!text.empty()) {
-            return false;
-        }
-    }
-    const std::size_t count = head.size() + tail.size();
-    if (compressed ? count > 7 : count != 8) {
-        return false;
-    }
-    std::array<std::uint16_t, 8> words{};
-    std::copy(head.begin(), head.end(), words.begin());
-    std::copy(tail.begin(), tail.end(), words.end() - static_cast<std::ptrdiff_t>(tail.size()));
-    for (std::size_t i = 0; i < 8; ++i) {
-        address[2 * i] = static_cast<BYTE>(words[i] >> 8);
-        address[2 * i + 1] = static_cast<BYTE>(words[i] & 0xFF);
-    }
-    return true;
-}
-
-// The address bytes of a host written as an IP address; empty for a host name.
-std::vector<BYTE> ipAddressOf(const std::string& host) {
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-        std::array<BYTE, 16> address{};
-        if (parseIpv6(std::string_view(host).substr(1, host.size() - 2), address)) {
-            return {address.begin(), address.end()};
-        }
-        return {};
-    }
-    std::array<BYTE, 4> address{};
-    if (parseIpv4(host, address)) {
-        return {address.begin(), address.end()};
-    }
-    return {};
-}
-
 // True when the certificate names the address among its subject alternative names, the one
 // place a certificate names an IP address.
-bool certifiesAddress(const CERT_CONTEXT& certificate, const std::vector<BYTE>& address) {
+bool certifiesAddress(const CERT_CONTEXT& certificate, const std::vector<unsigned char>& address) {
     const CERT_INFO& info = *certificate.pCertInfo;
     const CERT_EXTENSION* extension =
         CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
@@ -759,7 +335,7 @@ struct Trust {
 // A host written as an IP address is matched here, against the certificate's IP address
 // entries, as WinHTTP under Wine matches no certificate to an address (error 12038); WinHTTP
 // is told to leave that one check to this function.
-bool serverTrusted(HINTERNET request, const ParsedUrl& url, const Trust& trust) {
+bool serverTrusted(HINTERNET request, const Url& url, const Trust& trust) {
     const CERT_CONTEXT* presented = nullptr;
     DWORD size = sizeof presented;
     if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &presented, &size) ||
@@ -817,7 +393,7 @@ bool serverTrusted(HINTERNET request, const ParsedUrl& url, const Trust& trust) 
         }
     }
 
-    const std::vector<BYTE> address = ipAddressOf(url.host);
+    const std::vector<unsigned char>& address = url.address;
     if (!address.empty() && !certifiesAddress(*server, address)) {
         return false;
     }
@@ -865,7 +441,7 @@ struct Exchange {
 
     HttpLimits limits;
     Clock::time_point textDeadline = Clock::time_point::max();
-    Pace pace;
+    TransferPace pace;
     Trust trust;
     bool trustLoaded = false;
 
@@ -970,7 +546,7 @@ std::optional<std::uint64_t> announcedLength(HINTERNET request) {
     }
     std::uint64_t length = 0;
     for (const char c : value) {
-        if (!isDigit(c)) {
+        if (c < '0' || c > '9') {
             return std::nullopt;
         }
         length = length * 10 + static_cast<std::uint64_t>(c - '0');
@@ -1062,8 +638,8 @@ bool addHeaders(HINTERNET request, const Exchange& exchange, bool withBody) {
 }
 
 // Opens the request for one address, with everything set but the sending.
-bool openRequest(Exchange& exchange, HINTERNET connection, const ParsedUrl& url,
-                 const std::string& verb, bool withBody, Internet& request) {
+bool openRequest(Exchange& exchange, HINTERNET connection, const Url& url, const std::string& verb,
+                 bool withBody, Internet& request) {
     const std::wstring wideVerb = widen(verb);
     const std::wstring target = widen(url.target());
     if (wideVerb.empty() || target.empty()) {
@@ -1097,7 +673,7 @@ bool openRequest(Exchange& exchange, HINTERNET connection, const ParsedUrl& url,
         if (trust.bundleConfigured) {
             security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
         }
-        if (!ipAddressOf(url.host).empty()) {
+        if (!url.address.empty()) {
             security |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
         }
         if (security != 0 && !WinHttpSetOption(request.handle, WINHTTP_OPTION_SECURITY_FLAGS,
@@ -1111,7 +687,7 @@ bool openRequest(Exchange& exchange, HINTERNET connection, const ParsedUrl& url,
 // Sends the request, checks the server's certificate on https before any body goes, then
 // sends the body and waits for the response headers.
 bool exchangeHeaders(Exchange& exchange, HINTERNET request, Completion& completion,
-                     DWORD_PTR context, const ParsedUrl& url, bool withBody) {
+                     DWORD_PTR context, const Url& url, bool withBody) {
     const DWORD bodySize = withBody ? static_cast<DWORD>(exchange.body->size()) : 0;
     prepare(completion);
     if (!limitSockets(request, exchange) ||
@@ -1315,7 +891,7 @@ bool perform(Exchange& exchange, const std::string& address) {
         }
         // A redirect goes to http or https only, never from https down to http, and never to
         // an address naming a user or password: the launcher has no login to give.
-        const auto next = resolvedLocation(*url, narrow(*location));
+        const auto next = resolveLocation(*url, narrow(*location));
         auto target = next ? parseUrl(*next) : std::nullopt;
         if (!target || target->login || (url->secure && !target->secure)) {
             exchange.refused = true;
@@ -1347,24 +923,6 @@ std::vector<std::string> splitHeaderLines(const std::string& headers) {
 
 } // namespace
 
-bool splitUrl(const std::string& url, std::string& host, std::string& path, bool& secure,
-              std::uint16_t& port) {
-    auto parsed = parseUrl(url);
-    if (!parsed) {
-        return false;
-    }
-    host = std::move(parsed->host);
-    path = parsed->target();
-    secure = parsed->secure;
-    port = parsed->port;
-    return true;
-}
-
-bool splitUrl(const std::string& url, std::string& host, std::string& path, bool& secure) {
-    std::uint16_t port = 0;
-    return splitUrl(url, host, path, secure, port);
-}
-
 std::optional<HttpResponse> httpRequest(const std::string& url, const std::string& verb,
                                         const std::optional<std::string>& headers,
                                         const std::optional<std::string>& body) {
@@ -1394,10 +952,6 @@ std::optional<HttpResponse> httpRequest(const std::string& url, const std::strin
         return std::nullopt;
     }
     return HttpResponse{exchange.status, std::move(exchange.text)};
-}
-
-std::optional<HttpResponse> fetchText(const std::string& url) {
-    return httpRequest(url, "GET", std::nullopt, std::nullopt);
 }
 
 bool downloadToSink(const std::string& url, const DownloadSink& sink, ProgressCallback progress) {
@@ -1446,11 +1000,6 @@ bool downloadToFile(const std::string& url, const std::string& destinationPath,
         return false;
     }
     return CloseHandle(file.release()) != FALSE;
-}
-
-HttpLimits& httpLimits() {
-    static HttpLimits limits;
-    return limits;
 }
 
 } // namespace orvanta
