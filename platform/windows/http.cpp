@@ -907,20 +907,6 @@ bool perform(Exchange& exchange, const std::string& address) {
     }
 }
 
-std::vector<std::string> splitHeaderLines(const std::string& headers) {
-    std::vector<std::string> lines;
-    std::string_view rest(headers);
-    while (!rest.empty()) {
-        const auto end = rest.find('\n');
-        const std::string_view line = trimmed(rest.substr(0, end));
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (!line.empty()) {
-            lines.emplace_back(line);
-        }
-    }
-    return lines;
-}
-
 } // namespace
 
 std::optional<HttpResponse> httpRequest(const std::string& url, const std::string& verb,
