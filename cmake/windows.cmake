@@ -12,13 +12,15 @@ if(NOT EXISTS ${json_include}/nlohmann)
   file(CREATE_LINK /usr/include/nlohmann ${json_include}/nlohmann SYMBOLIC)
 endif()
 
-# SFML and FreeType, static, built for mingw-w64 by scripts/build-windows-deps. Imported under
-# the names the Linux build's SFML package gives them, so app/, ui/ and demo/ link the same way.
+# SFML, FreeType and uriparser, static, built for mingw-w64 by scripts/build-windows-deps. SFML is
+# imported under the names the Linux build's SFML package gives it, so app/, ui/ and demo/ link
+# the same way.
 set(ORVANTA_WINDOWS_DEPS "" CACHE PATH
-    "Folder holding SFML and FreeType built for Windows (scripts/build-windows-deps prints it)")
-if(NOT EXISTS "${ORVANTA_WINDOWS_DEPS}/lib/libsfml-graphics-s.a")
-  message(FATAL_ERROR "The Windows launcher needs SFML and FreeType built for Windows: set "
-                      "ORVANTA_WINDOWS_DEPS to scripts/build-windows-deps' folder, or use "
+    "Folder of the libraries built for Windows (scripts/build-windows-deps prints it)")
+if(NOT EXISTS "${ORVANTA_WINDOWS_DEPS}/lib/libsfml-graphics-s.a" OR
+   NOT EXISTS "${ORVANTA_WINDOWS_DEPS}/lib/liburiparser.a")
+  message(FATAL_ERROR "The Windows launcher needs SFML, FreeType and uriparser built for Windows: "
+                      "set ORVANTA_WINDOWS_DEPS to scripts/build-windows-deps' folder, or use "
                       "scripts/build-windows")
 endif()
 function(orvanta_import_static name file)
@@ -34,6 +36,11 @@ orvanta_import_static(sfml-graphics libsfml-graphics-s.a sfml-window orvanta_fre
 set_target_properties(sfml-system PROPERTIES
   INTERFACE_COMPILE_DEFINITIONS SFML_STATIC
   INTERFACE_INCLUDE_DIRECTORIES ${ORVANTA_WINDOWS_DEPS}/include)
+# Built for char strings alone; without URI_STATIC_BUILD its headers would import from a DLL.
+orvanta_import_static(orvanta_uriparser liburiparser.a)
+set_target_properties(orvanta_uriparser PROPERTIES
+  INTERFACE_COMPILE_DEFINITIONS "URI_STATIC_BUILD;URI_NO_UNICODE"
+  INTERFACE_INCLUDE_DIRECTORIES ${ORVANTA_WINDOWS_DEPS}/include)
 
 add_library(orvanta_core STATIC)
 target_include_directories(orvanta_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
@@ -41,7 +48,8 @@ target_include_directories(orvanta_core SYSTEM PUBLIC ${json_include})
 target_compile_definitions(orvanta_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                _WIN32_WINNT=0x0A00)
 target_compile_options(orvanta_core PRIVATE ${ORVANTA_WARNINGS})
-target_link_libraries(orvanta_core PUBLIC winhttp crypt32 bcrypt advapi32 shell32 ole32 user32 gdi32)
+target_link_libraries(orvanta_core PUBLIC orvanta_uriparser winhttp ws2_32 crypt32 bcrypt advapi32
+                                          shell32 ole32 user32 gdi32)
 
 # The launcher itself: window, screen, phases; everything that touches SFML.
 add_library(orvanta_app STATIC)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <algorithm>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvanta {
 
@@ -26,6 +28,20 @@ inline std::string_view trimmed(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
+}
+
+// The lines of a block of request headers a caller gives, each trimmed, blank ones left out.
+inline std::vector<std::string> splitHeaderLines(std::string_view headers) {
+    std::vector<std::string> lines;
+    while (!headers.empty()) {
+        const auto end = headers.find('\n');
+        const std::string_view line = trimmed(headers.substr(0, end));
+        headers = end == std::string_view::npos ? std::string_view() : headers.substr(end + 1);
+        if (!line.empty()) {
+            lines.emplace_back(line);
+        }
+    }
+    return lines;
 }
 
 } // namespace orvanta

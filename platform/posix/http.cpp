@@ -268,14 +268,7 @@ bool configure(CURL* handle, const Url& url, Exchange& exchange) {
 
 HeaderList headerLines(const std::string& headers, bool& ok) {
     HeaderList list;
-    std::string_view rest(headers);
-    while (!rest.empty()) {
-        const auto end = rest.find('\n');
-        const std::string line(trimmed(rest.substr(0, end)));
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (line.empty()) {
-            continue;
-        }
+    for (const std::string& line : splitHeaderLines(headers)) {
         curl_slist* extended = curl_slist_append(list.get(), line.c_str());
         if (extended == nullptr) {
             ok = false;

@@ -1,1033 +1,31 @@
-// HTTP(S) transfers over WinHTTP: one session per call, nothing kept between calls.
-//
-// Time limits. WinHTTP's own timeouts bound single socket operations, not a transfer as a whole,
-// and a blocked synchronous call cannot be cut short under Wine: closing its handle from another
-// thread leaves the socket read running until its own timeout. So the session is asynchronous.
-// Each operation (send, receive the headers, ask for data, read it) is started, and the calling
-// thread waits for its completion until the transfer's deadline: the end of a text request's time,
-// or the moment a download's average pace would fall below the floor if nothing more came. Once
-// the deadline passes, the call closes its handles and returns at once. WinHTTP may still finish
-// the abandoned operation later, so what it writes to (the completion record and the read buffer)
-// is owned through the request handle's context and freed when WinHTTP reports that handle
-// closing. Every operation also gets socket timeouts reaching just past its deadline, so an
-// abandoned one ends soon after the call has returned.
+// HTTP(S) transfers over WinHTTP: one session per call, nothing kept between calls. The session is
+// asynchronous so that every transfer ends by its deadline (http_async.hpp); a redirect is
+// followed here, hop by hop, under the same rules as the libcurl transfers.
 #include "platform/http.hpp"
 
 #include "platform/header_text.hpp"
-#include "platform/small_file.hpp"
-#include "platform/windows/win32.hpp"
+#include "platform/url.hpp"
+#include "platform/windows/http_async.hpp"
+#include "platform/windows/http_response.hpp"
+#include "platform/windows/http_trust.hpp"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
-#include <climits>
-#include <cstring>
-#include <deque>
 #include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
-#include <wincrypt.h>
-#include <winhttp.h>
-
-#ifndef ORVANTA_CA_BUNDLE
-#define ORVANTA_CA_BUNDLE ""
-#endif
 
 namespace orvanta {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
-
 constexpr const wchar_t* userAgent = L"Orvanta/1.0";
 constexpr int maxRedirects = 10;
-constexpr std::size_t downloadBufferBytes = 256u * 1024u;
-constexpr std::size_t textBufferBytes = 64u * 1024u;
-// The connect limit when none is set, as libcurl has it.
-constexpr long defaultConnectSeconds = 300;
-// Socket timeouts reach this far past a deadline: the wait for the operation decides first.
-constexpr auto socketGrace = 2s;
-constexpr DWORD certificateEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-// ---------------------------------------------------------------------------------------------
-// Addresses
-
-bool isAlpha(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-int hexValue(char c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-bool isControl(unsigned char byte) {
-    return byte < 0x20 || byte == 0x7F;
-}
-
-// Bytes outside ASCII, and spaces where a redirect allows them, go as percent-escapes.
-std::string escaped(std::string_view text, bool spaces) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string result;
-    result.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80 || (spaces && c == ' ')) {
-            result.push_back('%');
-            result.push_back(digits[byte >> 4]);
-            result.push_back(digits[byte & 0x0F]);
-        } else {
-            result.push_back(c);
-        }
-    }
-    return result;
-}
-
-// Removes "." and ".." segments from a path, as a resolved address has none.
-std::string withoutDotSegments(std::string_view path) {
-    std::string output;
-    const auto dropLastSegment = [&output] {
-        const auto slash = output.rfind('/');
-        output.erase(slash == std::string::npos ? 0 : slash);
-    };
-    while (!path.empty()) {
-        if (path.starts_with("../")) {
-            path.remove_prefix(3);
-        } else if (path.starts_with("./") || path.starts_with("/./")) {
-            path.remove_prefix(2);
-        } else if (path == "/.") {
-            path = "/";
-        } else if (path.starts_with("/../")) {
-            path.remove_prefix(3);
-            dropLastSegment();
-        } else if (path == "/..") {
-            path = "/";
-            dropLastSegment();
-        } else if (path == "." || path == "..") {
-            path = {};
-        } else {
-            const auto next = path.find('/', 1);
-            const std::size_t length = next == std::string_view::npos ? path.size() : next;
-            output.append(path.substr(0, length));
-            path.remove_prefix(length);
-        }
-    }
-    return output;
-}
-
-struct ParsedUrl {
-    bool secure = false;
-    std::string authority; // host and port as written, without user name or password
-    std::string host;      // escapes decoded; an IPv6 address keeps its brackets
-    std::uint16_t port = 0;
-    std::string path;   // "/" at least, without "." or ".." segments
-    std::string query;  // "?" and what follows it, if the address has one
-    bool login = false; // the address names a user or a password, which is never used
-
-    std::string scheme() const { return secure ? "https" : "http"; }
-    std::string target() const { return path + query; }
-    std::string text() const { return scheme() + "://" + authority + target(); }
-};
-
-std::optional<std::string> decodedHost(std::string_view text) {
-    // Characters no host name holds, as libcurl refuses them.
-    static constexpr std::string_view refused = " \r\n\t/:#?!@{}[]\\$'\"^`*<>=;,+&()%";
-    std::string host;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            host.push_back(text[i]);
-            continue;
-        }
-        if (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0) {
-            return std::nullopt;
-        }
-        host.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-        i += 2;
-    }
-    if (host.empty()) {
-        return std::nullopt;
-    }
-    for (const char c : host) {
-        if (isControl(static_cast<unsigned char>(c)) || refused.find(c) != std::string_view::npos) {
-            return std::nullopt;
-        }
-    }
-    return host;
-}
-
-// An absolute http or https address: "scheme://", then the host at once; no space or control
-// byte anywhere; a port, when written, from 1 to 65535.
-std::optional<ParsedUrl> parseUrl(std::string_view url) {
-    if (url.empty()) {
-        return std::nullopt;
-    }
-    for (const char c : url) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (isControl(byte) || byte == ' ') {
-            return std::nullopt;
-        }
-    }
-    const auto colon = url.find(':');
-    if (colon == std::string_view::npos || !url.substr(colon).starts_with("://")) {
-        return std::nullopt;
-    }
-    ParsedUrl parsed;
-    const std::string_view scheme = url.substr(0, colon);
-    if (equalsIgnoringCase(scheme, "https")) {
-        parsed.secure = true;
-    } else if (!equalsIgnoringCase(scheme, "http")) {
-        return std::nullopt;
-    }
-    std::string_view rest = url.substr(colon + 3);
-    if (rest.starts_with("/")) {
-        return std::nullopt;
-    }
-    const auto authorityEnd = rest.find_first_of("/?#");
-    std::string_view authority = rest.substr(0, authorityEnd);
-    const std::string_view tail =
-        authorityEnd == std::string_view::npos ? std::string_view() : rest.substr(authorityEnd);
-
-    if (const auto at = authority.find('@'); at != std::string_view::npos) {
-        parsed.login = true;
-        authority.remove_prefix(at + 1);
-    }
-    parsed.authority = std::string(authority);
-
-    std::string_view port;
-    if (authority.starts_with("[")) {
-        const auto close = authority.find(']');
-        if (close == std::string_view::npos) {
-            return std::nullopt;
-        }
-        const std::string_view inside = authority.substr(1, close - 1);
-        if (inside.find(':') == std::string_view::npos ||
-            inside.find_first_not_of("0123456789abcdefABCDEF:.") != std::string_view::npos) {
-            return std::nullopt;
-        }
-        parsed.host = std::string(authority.substr(0, close + 1));
-        const std::string_view after = authority.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != ':') {
-                return std::nullopt;
-            }
-            port = after.substr(1);
-        }
-    } else {
-        const auto portColon = authority.find(':');
-        auto host = decodedHost(authority.substr(0, portColon));
-        if (!host) {
-            return std::nullopt;
-        }
-        parsed.host = std::move(*host);
-        if (portColon != std::string_view::npos) {
-            port = authority.substr(portColon + 1);
-        }
-    }
-    // "host:" with no digits takes the scheme's port, as libcurl has it.
-    if (port.empty()) {
-        parsed.port = parsed.secure ? 443 : 80;
-    } else {
-        unsigned long number = 0;
-        for (const char c : port) {
-            if (!isDigit(c)) {
-                return std::nullopt;
-            }
-            number = number * 10 + static_cast<unsigned long>(c - '0');
-            if (number > 65535) {
-                return std::nullopt;
-            }
-        }
-        if (number == 0) {
-            return std::nullopt;
-        }
-        parsed.port = static_cast<std::uint16_t>(number);
-    }
-
-    const std::string_view beforeFragment = tail.substr(0, tail.find('#'));
-    const auto question = beforeFragment.find('?');
-    parsed.path = withoutDotSegments(escaped(beforeFragment.substr(0, question), false));
-    if (parsed.path.empty()) {
-        parsed.path = "/";
-    }
-    if (question != std::string_view::npos) {
-        parsed.query = escaped(beforeFragment.substr(question), false);
-    }
-    return parsed;
-}
-
-bool hasScheme(std::string_view reference) {
-    if (reference.empty() || !isAlpha(reference.front())) {
-        return false;
-    }
-    for (const char c : reference) {
-        if (c == ':') {
-            return true;
-        }
-        if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') {
-            return false;
-        }
-    }
-    return false;
-}
-
-// The address a Location names, resolved against the address that answered with it.
-std::optional<std::string> resolvedLocation(const ParsedUrl& base, std::string_view location) {
-    while (!location.empty() && (location.front() == ' ' || location.front() == '\t')) {
-        location.remove_prefix(1);
-    }
-    while (!location.empty() && (location.back() == ' ' || location.back() == '\t')) {
-        location.remove_suffix(1);
-    }
-    for (const char c : location) {
-        if (isControl(static_cast<unsigned char>(c))) {
-            return std::nullopt;
-        }
-    }
-    const std::string reference = escaped(location, true);
-    if (hasScheme(reference)) {
-        return reference;
-    }
-    if (reference.starts_with("//")) {
-        return base.scheme() + ":" + reference;
-    }
-    const std::string origin = base.scheme() + "://" + base.authority;
-    if (reference.starts_with("/")) {
-        return origin + reference;
-    }
-    if (reference.empty() || reference.starts_with("#")) {
-        return origin + base.target();
-    }
-    if (reference.starts_with("?")) {
-        return origin + base.path + reference;
-    }
-    return origin + base.path.substr(0, base.path.rfind('/') + 1) + reference;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Handles
-
-// A WinHTTP handle, closed when the scope ends.
-struct Internet {
-    explicit Internet(HINTERNET value = nullptr) : handle(value) {}
-    Internet(const Internet&) = delete;
-    Internet& operator=(const Internet&) = delete;
-    ~Internet() { reset(); }
-    void reset(HINTERNET value = nullptr) {
-        if (handle != nullptr) {
-            WinHttpCloseHandle(handle);
-        }
-        handle = value;
-    }
-    explicit operator bool() const { return handle != nullptr; }
-
-    HINTERNET handle;
-};
-
-struct StoreCloser {
-    void operator()(void* store) const { CertCloseStore(store, 0); }
-};
-using CertStore = std::unique_ptr<void, StoreCloser>;
-
-struct CertificateFreer {
-    void operator()(const CERT_CONTEXT* certificate) const {
-        CertFreeCertificateContext(certificate);
-    }
-};
-using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
-
-struct ChainFreer {
-    void operator()(const CERT_CHAIN_CONTEXT* chain) const { CertFreeCertificateChain(chain); }
-};
-using Chain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFreer>;
-
-struct EngineFreer {
-    void operator()(void* engine) const {
-        CertFreeCertificateChainEngine(static_cast<HCERTCHAINENGINE>(engine));
-    }
-};
-using ChainEngine = std::unique_ptr<void, EngineFreer>;
-
-struct LocalFreer {
-    void operator()(void* memory) const { LocalFree(memory); }
-};
-
-// ---------------------------------------------------------------------------------------------
-// Asynchronous operations
-
-// Where WinHTTP reports the end of the operation running on one request. Shared between the
-// transfer and the request handle's context, so an operation abandoned at a deadline may still
-// complete into it after the transfer has returned.
-struct Completion {
-    Handle signal{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    // Written by the status callback before signal is set; read after it is.
-    DWORD error = ERROR_SUCCESS;
-    DWORD count = 0;
-    std::vector<char> buffer; // where reads land
-};
-
-void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, void* information,
-                       DWORD length) {
-    auto* owner = reinterpret_cast<std::shared_ptr<Completion>*>(context);
-    if (owner == nullptr) {
-        return;
-    }
-    if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
-        delete owner; // the last report for the handle
-        return;
-    }
-    Completion& completion = **owner;
-    switch (status) {
-    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-        completion.count = 0;
-        break;
-    case WINHTTP_CALLBACK_STATUS_WRITE_COMPLETE:
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-        completion.count = information != nullptr ? *static_cast<DWORD*>(information) : 0;
-        break;
-    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-        completion.count = length;
-        break;
-    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
-        const auto* result = static_cast<WINHTTP_ASYNC_RESULT*>(information);
-        completion.error = result != nullptr && result->dwError != ERROR_SUCCESS
-                               ? result->dwError
-                               : static_cast<DWORD>(ERROR_WINHTTP_INTERNAL_ERROR);
-        break;
-    }
-    default:
-        return;
-    }
-    SetEvent(completion.signal.handle);
-}
-
-constexpr DWORD reportedStatus =
-    WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
-
-DWORD millisecondsIn(Clock::duration span) {
-    const auto count = std::chrono::ceil<std::chrono::milliseconds>(span).count();
-    return static_cast<DWORD>(std::clamp<long long>(count, 1, INT_MAX));
-}
-
-// How fast a download goes: the bytes that arrived in all (every response's headers and body)
-// and when. A window from the start on may bring no fewer than the least: the transfer fails once
-// the bytes of the last window, however it is placed, fall short.
-class Pace {
-  public:
-    void watch(Clock::time_point start, Clock::duration window, std::uint64_t least) {
-        window_ = window;
-        least_ = least;
-        samples_.assign(1, {start, start, 0});
-    }
-
-    void arrived(std::uint64_t bytes, Clock::time_point now) {
-        if (samples_.empty() || bytes == 0) {
-            return;
-        }
-        total_ += bytes;
-        // Arrivals within a tenth of a second share a sample dated by the last of them: the
-        // bytes count as a little later than they came, never earlier. The start of the
-        // transfer, with nothing arrived, stays a sample of its own.
-        Sample& last = samples_.back();
-        if (last.arrived > 0 && now - last.opened < 100ms) {
-            last.at = now;
-            last.arrived = total_;
-        } else {
-            samples_.push_back({now, now, total_});
-        }
-        // The window that fails first starts at the first sample after which fewer than the
-        // least arrived; earlier samples can never be that start again.
-        while (samples_.size() > 1 && samples_.front().arrived + least_ <= total_) {
-            samples_.pop_front();
-        }
-    }
-
-    // When the transfer fails if nothing more arrives; the far future when the pace is not
-    // watched.
-    Clock::time_point deadline() const {
-        if (samples_.empty()) {
-            return Clock::time_point::max();
-        }
-        return samples_.front().at + window_;
-    }
-
-  private:
-    struct Sample {
-        Clock::time_point opened;
-        Clock::time_point at;
-        std::uint64_t arrived;
-    };
-    Clock::duration window_{};
-    std::uint64_t least_ = 0;
-    std::uint64_t total_ = 0;
-    std::deque<Sample> samples_; // oldest first; empty when the pace is not watched
-};
-
-// ---------------------------------------------------------------------------------------------
-// Certificates
-
-// The roots trusted instead of the system store, when a bundle is configured.
-std::string trustedBundlePath(const HttpLimits& limits) {
-    if (!limits.caBundle.empty()) {
-        return limits.caBundle;
-    }
-    return ORVANTA_CA_BUNDLE;
-}
-
-constexpr std::size_t maxBundleBytes = 16 * 1024 * 1024;
-
-// A memory store holding every certificate of a PEM bundle; none when the file cannot be read,
-// holds no certificate, or holds one that does not decode.
-CertStore loadBundle(const std::string& path) {
-    const auto text = readSmallFile(path, maxBundleBytes);
-    if (!text) {
-        return nullptr;
-    }
-    CertStore store(
-        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
-    if (!store) {
-        return nullptr;
-    }
-    static constexpr std::string_view begin = "-----BEGIN CERTIFICATE-----";
-    static constexpr std::string_view end = "-----END CERTIFICATE-----";
-    std::size_t count = 0;
-    for (std::size_t at = text->find(begin); at != std::string::npos; at = text->find(begin, at)) {
-        const auto stop = text->find(end, at + begin.size());
-        if (stop == std::string::npos) {
-            return nullptr;
-        }
-        const std::size_t length = stop + end.size() - at;
-        DWORD size = 0;
-        if (!CryptStringToBinaryA(text->data() + at, static_cast<DWORD>(length),
-                                  CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr) ||
-            size == 0) {
-            return nullptr;
-        }
-        std::vector<BYTE> der(size);
-        if (!CryptStringToBinaryA(text->data() + at, static_cast<DWORD>(length),
-                                  CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr) ||
-            !CertAddEncodedCertificateToStore(store.get(), certificateEncoding, der.data(), size,
-                                              CERT_STORE_ADD_ALWAYS, nullptr)) {
-            return nullptr;
-        }
-        ++count;
-        at = stop + end.size();
-    }
-    if (count == 0) {
-        return nullptr;
-    }
-    return store;
-}
-
-bool sameBytes(const CERT_CONTEXT& a, const CERT_CONTEXT& b) {
-    return a.cbCertEncoded == b.cbCertEncoded &&
-           std::memcmp(a.pbCertEncoded, b.pbCertEncoded, a.cbCertEncoded) == 0;
-}
-
-bool storeHolds(HCERTSTORE store, const CERT_CONTEXT& certificate) {
-    const CERT_CONTEXT* entry = nullptr;
-    while ((entry = CertEnumCertificatesInStore(store, entry)) != nullptr) {
-        if (sameBytes(*entry, certificate)) {
-            CertFreeCertificateContext(entry);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool selfIssued(const CERT_CONTEXT& certificate) {
-    return CertCompareCertificateName(certificateEncoding, &certificate.pCertInfo->Subject,
-                                      &certificate.pCertInfo->Issuer) != FALSE;
-}
-
-// The launcher's floor for every certificate the server's chain holds, its root included: RSA,
-// DSA and DH keys of 2048 bits, elliptic curves of 224, and no signature made with SHA-1 or
-// older hashes (a root's signature on itself vouches for nothing and is not judged).
-bool strongEnough(const CERT_CONTEXT& certificate) {
-    const CERT_PUBLIC_KEY_INFO& key = certificate.pCertInfo->SubjectPublicKeyInfo;
-    const std::string_view algorithm = key.Algorithm.pszObjId ? key.Algorithm.pszObjId : "";
-    if (algorithm == szOID_ECC_PUBLIC_KEY) {
-        // An uncompressed point (0x04, x, y) or a compressed one (0x02 or 0x03, x).
-        const CRYPT_BIT_BLOB& point = key.PublicKey;
-        if (point.cbData < 2) {
-            return false;
-        }
-        const DWORD coordinate =
-            point.pbData[0] == 0x04 ? (point.cbData - 1) / 2 : point.cbData - 1;
-        if (coordinate * 8 < 224) {
-            return false;
-        }
-    } else if (algorithm == szOID_RSA_RSA || algorithm == "1.2.840.113549.1.1.10" ||
-               algorithm == szOID_X957_DSA || algorithm == szOID_ANSI_X942_DH ||
-               algorithm == szOID_RSA_DH) {
-        if (CertGetPublicKeyLength(X509_ASN_ENCODING, const_cast<CERT_PUBLIC_KEY_INFO*>(&key)) <
-            2048) {
-            return false;
-        }
-    } else if (algorithm != "1.3.101.112" && algorithm != "1.3.101.113") { // Ed25519, Ed448
-        return false;
-    }
-    if (selfIssued(certificate)) {
-        return true;
-    }
-    static constexpr std::string_view weakSignatures[] = {
-        "1.2.840.113549.1.1.2", // md2WithRSAEncryption
-        "1.2.840.113549.1.1.3", // md4WithRSAEncryption
-        "1.2.840.113549.1.1.4", // md5WithRSAEncryption
-        "1.2.840.113549.1.1.5", // sha1WithRSAEncryption
-        "1.3.14.3.2.3",         // md5WithRSA
-        "1.3.14.3.2.29",        // sha1WithRSA
-        "1.3.14.3.2.13",        // dsaWithSHA
-        "1.3.14.3.2.27",        // dsaWithSHA1
-        "1.2.840.10040.4.3",    // dsa-with-sha1
-        "1.2.840.10045.4.1",    // ecdsa-with-SHA1
-    };
-    const char* signature = certificate.pCertInfo->SignatureAlgorithm.pszObjId;
-    if (signature == nullptr) {
-        return false;
-    }
-    return std::find(std::begin(weakSignatures), std::end(weakSignatures),
-                     std::string_view(signature)) == std::end(weakSignatures);
-}
-
-// An IPv4 address in dotted decimal, four parts.
-bool parseIpv4(std::string_view text, std::array<BYTE, 4>& address) {
-    for (std::size_t part = 0; part < 4; ++part) {
-        std::size_t digits = 0;
-        unsigned value = 0;
-        while (digits < text.size() && isDigit(text[digits]) && digits < 3) {
-            value = value * 10 + static_cast<unsigned>(text[digits] - '0');
-            ++digits;
-        }
-        if (digits == 0 || value > 255 || (digits > 1 && text.front() == '0')) {
-            return false;
-        }
-        address[part] = static_cast<BYTE>(value);
-        text.remove_prefix(digits);
-        if (part < 3) {
-            if (!text.starts_with(".")) {
-                return false;
-            }
-            text.remove_prefix(1);
-        }
-    }
-    return text.empty();
-}
-
-// An IPv6 address as written inside brackets: groups of hex digits, one "::" at most, and an
-// IPv4 address in the last 32 bits if wanted.
-bool parseIpv6(std::string_view text, std::array<BYTE, 16>& address) {
-    std::vector<std::uint16_t> head;
-    std::vector<std::uint16_t> tail;
-    std::vector<std::uint16_t>* groups = &head;
-    bool compressed = false;
-    if (text.starts_with("::")) {
-        compressed = true;
-        groups = &tail;
-        text.remove_prefix(2);
-    }
-    while (!text.empty()) {
-        if (text.find(':') == std::string_view::npos && text.find('.') != std::string_view::npos) {
-            std::array<BYTE, 4> v4{};
-            if (!parseIpv4(text, v4)) {
-                return false;
-            }
-            groups->push_back(static_cast<std::uint16_t>(v4[0] << 8 | v4[1]));
-            groups->push_back(static_cast<std::uint16_t>(v4[2] << 8 | v4[3]));
-            text = {};
-            break;
-        }
-        std::size_t digits = 0;
-        unsigned value = 0;
-        while (digits < text.size() && digits < 4 && hexValue(text[digits]) >= 0) {
-            value = value * 16 + static_cast<unsigned>(hexValue(text[digits]));
-            ++digits;
-        }
-        if (digits == 0) {
-            return false;
-        }
-        groups->push_back(static_cast<std::uint16_t>(value));
-        text.remove_prefix(digits);
-        if (text.starts_with("::")) {
-            if (compressed) {
-                return false;
-            }
-            compressed = true;
-            groups = &tail;
-            text.remove_prefix(2);
-        } else if (text.starts_with(":")) {
-            text.remove_prefix(1);
-            if (text.empty()) {
-                return false;
-            }
-        } else if (!text.empty()) {
-            return false;
-        }
-    }
-    const std::size_t count = head.size() + tail.size();
-    if (compressed ? count > 7 : count != 8) {
-        return false;
-    }
-    std::array<std::uint16_t, 8> words{};
-    std::copy(head.begin(), head.end(), words.begin());
-    std::copy(tail.begin(), tail.end(), words.end() - static_cast<std::ptrdiff_t>(tail.size()));
-    for (std::size_t i = 0; i < 8; ++i) {
-        address[2 * i] = static_cast<BYTE>(words[i] >> 8);
-        address[2 * i + 1] = static_cast<BYTE>(words[i] & 0xFF);
-    }
-    return true;
-}
-
-// The address bytes of a host written as an IP address; empty for a host name.
-std::vector<BYTE> ipAddressOf(const std::string& host) {
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-        std::array<BYTE, 16> address{};
-        if (parseIpv6(std::string_view(host).substr(1, host.size() - 2), address)) {
-            return {address.begin(), address.end()};
-        }
-        return {};
-    }
-    std::array<BYTE, 4> address{};
-    if (parseIpv4(host, address)) {
-        return {address.begin(), address.end()};
-    }
-    return {};
-}
-
-// True when the certificate names the address among its subject alternative names, the one
-// place a certificate names an IP address.
-bool certifiesAddress(const CERT_CONTEXT& certificate, const std::vector<BYTE>& address) {
-    const CERT_INFO& info = *certificate.pCertInfo;
-    const CERT_EXTENSION* extension =
-        CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
-    if (extension == nullptr) {
-        return false;
-    }
-    CERT_ALT_NAME_INFO* names = nullptr;
-    DWORD size = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names,
-                             &size) ||
-        names == nullptr) {
-        return false;
-    }
-    const std::unique_ptr<void, LocalFreer> owned(names);
-    for (DWORD i = 0; i < names->cAltEntry; ++i) {
-        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
-            entry.IPAddress.cbData == address.size() &&
-            std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// What the transfers trust for https: the system store, or the roots of a PEM bundle alone.
-struct Trust {
-    bool bundleConfigured = false;
-    CertStore bundle; // empty when configured but unusable: then no https transfer succeeds
-};
-
-// Checks the certificate the server presented on an https request, once the request is sent.
-//
-// With a bundle, WinHTTP was told to accept any root (SECURITY_FLAG_IGNORE_UNKNOWN_CA) and this
-// check decides: the chain is built by an engine whose only roots are the bundle's
-// (CERT_CHAIN_ENGINE_CONFIG::hExclusiveRoot), must end in a self-issued certificate
-// byte-identical to one of the bundle's, and must pass the SSL policy for the host name. Where
-// the crypto library knows no exclusive root (the engine cannot be made), the chain is built by
-// the default engine with the bundle as an additional store; then the only error allowed is the
-// untrusted root, which the identical-root rule covers, and the policy runs told to overlook
-// exactly that.
-//
-// Without a bundle WinHTTP has already verified the chain against the system store, the host
-// name included, and this check only adds the launcher's floor on keys and signatures.
-//
-// A host written as an IP address is matched here, against the certificate's IP address
-// entries, as WinHTTP under Wine matches no certificate to an address (error 12038); WinHTTP
-// is told to leave that one check to this function.
-bool serverTrusted(HINTERNET request, const ParsedUrl& url, const Trust& trust) {
-    const CERT_CONTEXT* presented = nullptr;
-    DWORD size = sizeof presented;
-    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &presented, &size) ||
-        presented == nullptr) {
-        return false;
-    }
-    const Certificate server(presented);
-    if (trust.bundleConfigured && !trust.bundle) {
-        return false;
-    }
-
-    CertStore extra(
-        CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
-    if (!extra ||
-        (server->hCertStore != nullptr &&
-         !CertAddStoreToCollection(extra.get(), server->hCertStore, 0, 0)) ||
-        (trust.bundle && !CertAddStoreToCollection(extra.get(), trust.bundle.get(), 0, 0))) {
-        return false;
-    }
-
-    ChainEngine engine;
-    bool exclusive = false;
-    if (trust.bundle) {
-        CERT_CHAIN_ENGINE_CONFIG config{};
-        config.cbSize = sizeof config;
-        config.hExclusiveRoot = trust.bundle.get();
-        HCERTCHAINENGINE made = nullptr;
-        if (CertCreateCertificateChainEngine(&config, &made) && made != nullptr) {
-            engine.reset(made);
-            exclusive = true;
-        }
-    }
-
-    static char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
-    LPSTR usages[] = {serverAuth};
-    CERT_CHAIN_PARA parameters{};
-    parameters.cbSize = sizeof parameters;
-    parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
-    parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    const CERT_CHAIN_CONTEXT* built = nullptr;
-    if (!CertGetCertificateChain(static_cast<HCERTCHAINENGINE>(engine.get()), server.get(), nullptr,
-                                 extra.get(), &parameters, 0, nullptr, &built) ||
-        built == nullptr) {
-        return false;
-    }
-    const Chain chain(built);
-    if (chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
-        return false;
-    }
-    const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
-    for (DWORD i = 0; i < simple.cElement; ++i) {
-        if (!strongEnough(*simple.rgpElement[i]->pCertContext)) {
-            return false;
-        }
-    }
-
-    const std::vector<BYTE> address = ipAddressOf(url.host);
-    if (!address.empty() && !certifiesAddress(*server, address)) {
-        return false;
-    }
-    if (!trust.bundle) {
-        return true;
-    }
-
-    const CERT_CONTEXT& root = *simple.rgpElement[simple.cElement - 1]->pCertContext;
-    if (!selfIssued(root) || !storeHolds(trust.bundle.get(), root)) {
-        return false;
-    }
-    const DWORD allowed = exclusive ? 0 : static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
-    if ((chain->TrustStatus.dwErrorStatus & ~allowed) != 0) {
-        return false;
-    }
-    const std::wstring name = address.empty() ? widen(url.host) : std::wstring();
-    if (address.empty() && name.empty()) {
-        return false;
-    }
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-    ssl.cbSize = sizeof ssl;
-    ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.fdwChecks = exclusive ? 0 : SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-    ssl.pwszServerName = name.empty() ? nullptr : const_cast<wchar_t*>(name.c_str());
-    CERT_CHAIN_POLICY_PARA policy{};
-    policy.cbSize = sizeof policy;
-    policy.pvExtraPolicyPara = &ssl;
-    CERT_CHAIN_POLICY_STATUS status{};
-    status.cbSize = sizeof status;
-    return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &status) &&
-           status.dwError == 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Transfers
-
-// The state one transfer keeps across its requests (one per redirect).
-struct Exchange {
-    enum class Kind { Text, File };
-
-    Kind kind = Kind::Text;
-    std::string verb = "GET";
-    std::vector<std::string> headerLines;
-    const std::string* body = nullptr; // none for GET downloads and text requests without one
-
-    HttpLimits limits;
-    Clock::time_point textDeadline = Clock::time_point::max();
-    Pace pace;
-    Trust trust;
-    bool trustLoaded = false;
-
-    bool headersDone = false; // the headers of the response that ends the chain arrived
-    bool refused = false;     // a redirect that must not be followed, or a text over the limit
-    DWORD status = 0;
-
-    // Kind::Text
-    std::string text;
-
-    // Kind::File
-    const DownloadSink* sink = nullptr;
-    ProgressCallback* progress = nullptr;
-    bool sinkOpen = false;
-    bool sinkFailed = false;
-    std::uint64_t received = 0;
-    std::uint64_t total = 0;
-
-    Clock::time_point deadline() const { return std::min(textDeadline, pace.deadline()); }
-};
-
-// Waits until the operation just started completes, or the transfer's deadline passes.
-bool completed(Completion& completion, const Exchange& exchange) {
-    for (;;) {
-        const Clock::time_point deadline = exchange.deadline();
-        DWORD wait = INFINITE;
-        if (deadline != Clock::time_point::max()) {
-            const Clock::time_point now = Clock::now();
-            if (now >= deadline) {
-                return false;
-            }
-            wait = millisecondsIn(deadline - now);
-        }
-        const DWORD result = WaitForSingleObject(completion.signal.handle, wait);
-        if (result == WAIT_OBJECT_0) {
-            return completion.error == ERROR_SUCCESS;
-        }
-        if (result != WAIT_TIMEOUT) {
-            return false;
-        }
-    }
-}
-
-void prepare(Completion& completion) {
-    completion.error = ERROR_SUCCESS;
-    completion.count = 0;
-    ResetEvent(completion.signal.handle);
-}
-
-// Socket timeouts for the next operation: the connect limit for reaching the server, and past
-// the transfer's deadline for the rest, so an operation left behind at the deadline ends too.
-bool limitSockets(HINTERNET request, const Exchange& exchange) {
-    const long seconds = exchange.limits.connectTimeoutSeconds > 0
-                             ? exchange.limits.connectTimeoutSeconds
-                             : defaultConnectSeconds;
-    DWORD connect = millisecondsIn(std::chrono::seconds(seconds));
-    int rest = 0; // no limit
-    const Clock::time_point deadline = exchange.deadline();
-    if (deadline != Clock::time_point::max()) {
-        const Clock::duration left = std::max<Clock::duration>(deadline - Clock::now(), 0s);
-        connect = std::min(connect, millisecondsIn(left));
-        rest = static_cast<int>(millisecondsIn(left + socketGrace));
-    }
-    const int connectTimeout = static_cast<int>(connect);
-    DWORD response = rest == 0 ? INFINITE : static_cast<DWORD>(rest);
-    return WinHttpSetTimeouts(request, connectTimeout, connectTimeout, rest, rest) != FALSE &&
-           WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response,
-                            sizeof response) != FALSE;
-}
-
-std::optional<std::wstring> responseHeader(HINTERNET request, DWORD query) {
-    DWORD bytes = 0;
-    WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
-                        &bytes, WINHTTP_NO_HEADER_INDEX);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) {
-        return std::nullopt;
-    }
-    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-    bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &bytes,
-                             WINHTTP_NO_HEADER_INDEX)) {
-        return std::nullopt;
-    }
-    value.resize(bytes / sizeof(wchar_t));
-    return value;
-}
-
-// The body length the response announces; none when it announces none or is chunked.
-std::optional<std::uint64_t> announcedLength(HINTERNET request) {
-    if (const auto coding = responseHeader(request, WINHTTP_QUERY_TRANSFER_ENCODING)) {
-        if (narrow(*coding).find("chunked") != std::string::npos) {
-            return std::nullopt;
-        }
-    }
-    const auto header = responseHeader(request, WINHTTP_QUERY_CONTENT_LENGTH);
-    if (!header) {
-        return std::nullopt;
-    }
-    const std::string value(trimmed(narrow(*header)));
-    if (value.empty() || value.size() > 19) {
-        return std::nullopt;
-    }
-    std::uint64_t length = 0;
-    for (const char c : value) {
-        if (!isDigit(c)) {
-            return std::nullopt;
-        }
-        length = length * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return length;
-}
-
-// Called once the headers of the response that ends the chain are in; false ends the transfer.
-bool acceptResponse(Exchange& exchange, std::optional<std::uint64_t> length) {
-    if (exchange.kind == Exchange::Kind::Text) {
-        if (length && *length > exchange.limits.maxTextBytes) {
-            exchange.refused = true;
-            return false;
-        }
-        return true;
-    }
-    if (exchange.status < 200 || exchange.status > 299) {
-        return false;
-    }
-    exchange.total = length.value_or(0);
-    if (!exchange.sink->open()) {
-        exchange.sinkFailed = true;
-        return false;
-    }
-    exchange.sinkOpen = true;
-    return true;
-}
-
-// Takes one chunk of the final response's body; false ends the transfer.
-bool acceptChunk(Exchange& exchange, const char* data, std::size_t size) {
-    if (exchange.kind == Exchange::Kind::Text) {
-        if (exchange.text.size() + size > exchange.limits.maxTextBytes) {
-            exchange.refused = true;
-            return false;
-        }
-        exchange.text.append(data, size);
-        return true;
-    }
-    if (!exchange.sink->write(data, size)) {
-        exchange.sinkFailed = true;
-        return false;
-    }
-    exchange.received += size;
-    if (*exchange.progress) {
-        (*exchange.progress)(exchange.received, exchange.total);
-    }
-    return true;
-}
 
 const Trust& trustFor(Exchange& exchange) {
     if (!exchange.trustLoaded) {
         exchange.trustLoaded = true;
-        const std::string path = trustedBundlePath(exchange.limits);
-        exchange.trust.bundleConfigured = !path.empty();
-        if (exchange.trust.bundleConfigured) {
-            exchange.trust.bundle = loadBundle(path);
-        }
+        exchange.trust = loadTrust(exchange.limits);
     }
     return exchange.trust;
 }
@@ -1062,8 +60,8 @@ bool addHeaders(HINTERNET request, const Exchange& exchange, bool withBody) {
 }
 
 // Opens the request for one address, with everything set but the sending.
-bool openRequest(Exchange& exchange, HINTERNET connection, const ParsedUrl& url,
-                 const std::string& verb, bool withBody, Internet& request) {
+bool openRequest(Exchange& exchange, HINTERNET connection, const Url& url, const std::string& verb,
+                 bool withBody, Internet& request) {
     const std::wstring wideVerb = widen(verb);
     const std::wstring target = widen(url.target());
     if (wideVerb.empty() || target.empty()) {
@@ -1097,7 +95,7 @@ bool openRequest(Exchange& exchange, HINTERNET connection, const ParsedUrl& url,
         if (trust.bundleConfigured) {
             security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
         }
-        if (!ipAddressOf(url.host).empty()) {
+        if (!url.address.empty()) {
             security |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
         }
         if (security != 0 && !WinHttpSetOption(request.handle, WINHTTP_OPTION_SECURITY_FLAGS,
@@ -1111,7 +109,7 @@ bool openRequest(Exchange& exchange, HINTERNET connection, const ParsedUrl& url,
 // Sends the request, checks the server's certificate on https before any body goes, then
 // sends the body and waits for the response headers.
 bool exchangeHeaders(Exchange& exchange, HINTERNET request, Completion& completion,
-                     DWORD_PTR context, const ParsedUrl& url, bool withBody) {
+                     DWORD_PTR context, const Url& url, bool withBody) {
     const DWORD bodySize = withBody ? static_cast<DWORD>(exchange.body->size()) : 0;
     prepare(completion);
     if (!limitSockets(request, exchange) ||
@@ -1139,91 +137,6 @@ bool exchangeHeaders(Exchange& exchange, HINTERNET request, Completion& completi
            completed(completion, exchange);
 }
 
-// Reads beyond what WinHTTP has ready. Windows ends a read with what has arrived; Wine's WinHTTP
-// fills the whole buffer, and has at most its own 8 KiB buffer ready at a time, so reading only
-// what is ready would cost two round trips through WinHTTP's worker thread for every 8 KiB. While
-// a download's body flows (the last read came full, or several KiB are ready), it asks for more,
-// without asking first what is ready, but never for more than a server keeping the minimum pace
-// delivers before the pace deadline: such a read always ends before that deadline unless the
-// server falls behind. A small piece (a trickle, a chunk on its own) is taken and reported as it
-// comes, and a text always takes what is ready.
-constexpr std::size_t flowingBytes = 4096;
-
-std::size_t extendedRead(const Exchange& exchange, std::size_t bufferBytes) {
-    if (exchange.kind != Exchange::Kind::File) {
-        return 0;
-    }
-    const Clock::time_point deadline = exchange.pace.deadline();
-    if (deadline == Clock::time_point::max()) {
-        return bufferBytes;
-    }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    const std::uint64_t paced = exchange.limits.minimumAverageBytesPerSecond *
-                                static_cast<std::uint64_t>(std::max<long long>(left, 0)) / 1000u;
-    return paced < flowingBytes
-               ? 0
-               : static_cast<std::size_t>(std::min<std::uint64_t>(paced, bufferBytes));
-}
-
-// Reads the final response's body to its end.
-bool readBody(Exchange& exchange, HINTERNET request, Completion& completion, bool bodyExpected) {
-    const std::optional<std::uint64_t> length = announcedLength(request);
-    if (!acceptResponse(exchange, length)) {
-        return false;
-    }
-    const std::size_t bufferBytes =
-        exchange.kind == Exchange::Kind::File ? downloadBufferBytes : textBufferBytes;
-    std::uint64_t bodyBytes = 0;
-    bool flowing = false;
-    for (;;) {
-        std::size_t want = flowing ? extendedRead(exchange, bufferBytes) : 0;
-        if (want == 0) {
-            prepare(completion);
-            if (!limitSockets(request, exchange) || !WinHttpQueryDataAvailable(request, nullptr) ||
-                !completed(completion, exchange)) {
-                return false;
-            }
-            const std::size_t available = completion.count;
-            if (available == 0) {
-                break;
-            }
-            want = std::min(available >= flowingBytes
-                                ? std::max(available, extendedRead(exchange, bufferBytes))
-                                : available,
-                            bufferBytes);
-        }
-        if (completion.buffer.size() < want) {
-            completion.buffer.resize(want);
-        }
-        prepare(completion);
-        if (!limitSockets(request, exchange) ||
-            !WinHttpReadData(request, completion.buffer.data(), static_cast<DWORD>(want),
-                             nullptr) ||
-            !completed(completion, exchange)) {
-            return false;
-        }
-        const std::size_t got = std::min<std::size_t>(completion.count, want);
-        if (got == 0) {
-            break;
-        }
-        flowing = got >= flowingBytes && got == want;
-        bodyBytes += got;
-        exchange.pace.arrived(got, Clock::now());
-        if (!acceptChunk(exchange, completion.buffer.data(), got)) {
-            return false;
-        }
-    }
-    // A body shorter than announced was cut short, whatever WinHTTP made of the closed
-    // connection.
-    return !bodyExpected || !length || bodyBytes >= *length;
-}
-
-std::size_t rawHeaderBytes(HINTERNET request) {
-    const auto raw = responseHeader(request, WINHTTP_QUERY_RAW_HEADERS_CRLF);
-    return raw ? raw->size() : 0;
-}
-
 // Runs the transfer through at most ten redirects. True when the final response came whole and
 // was taken; exchange says how far it got otherwise.
 bool perform(Exchange& exchange, const std::string& address) {
@@ -1247,8 +160,7 @@ bool perform(Exchange& exchange, const std::string& address) {
             return false;
         }
     }
-    if (WinHttpSetStatusCallback(session.handle, &onStatus, reportedStatus, 0) ==
-        WINHTTP_INVALID_STATUS_CALLBACK) {
+    if (!reportCompletions(session.handle)) {
         return false;
     }
 
@@ -1275,17 +187,11 @@ bool perform(Exchange& exchange, const std::string& address) {
         }
         // The request handle's context owns a share of the completion record until WinHTTP
         // reports the handle closing.
-        auto completion = std::make_shared<Completion>();
-        if (!completion->signal.valid()) {
+        DWORD_PTR context = 0;
+        const auto completion = attachCompletion(request.handle, context);
+        if (!completion) {
             return false;
         }
-        auto owner = std::make_unique<std::shared_ptr<Completion>>(completion);
-        auto context = reinterpret_cast<DWORD_PTR>(owner.get());
-        if (!WinHttpSetOption(request.handle, WINHTTP_OPTION_CONTEXT_VALUE, &context,
-                              sizeof context)) {
-            return false;
-        }
-        static_cast<void>(owner.release());
 
         if (!exchangeHeaders(exchange, request.handle, *completion, context, *url, withBody)) {
             return false;
@@ -1297,7 +203,7 @@ bool perform(Exchange& exchange, const std::string& address) {
                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
             return false;
         }
-        exchange.pace.arrived(rawHeaderBytes(request.handle), Clock::now());
+        exchange.pace.arrived(rawHeaderBytes(request.handle), HttpClock::now());
 
         const auto location = status >= 300 && status <= 399
                                   ? responseHeader(request.handle, WINHTTP_QUERY_LOCATION)
@@ -1315,7 +221,7 @@ bool perform(Exchange& exchange, const std::string& address) {
         }
         // A redirect goes to http or https only, never from https down to http, and never to
         // an address naming a user or password: the launcher has no login to give.
-        const auto next = resolvedLocation(*url, narrow(*location));
+        const auto next = resolveLocation(*url, narrow(*location));
         auto target = next ? parseUrl(*next) : std::nullopt;
         if (!target || target->login || (url->secure && !target->secure)) {
             exchange.refused = true;
@@ -1331,39 +237,7 @@ bool perform(Exchange& exchange, const std::string& address) {
     }
 }
 
-std::vector<std::string> splitHeaderLines(const std::string& headers) {
-    std::vector<std::string> lines;
-    std::string_view rest(headers);
-    while (!rest.empty()) {
-        const auto end = rest.find('\n');
-        const std::string_view line = trimmed(rest.substr(0, end));
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (!line.empty()) {
-            lines.emplace_back(line);
-        }
-    }
-    return lines;
-}
-
 } // namespace
-
-bool splitUrl(const std::string& url, std::string& host, std::string& path, bool& secure,
-              std::uint16_t& port) {
-    auto parsed = parseUrl(url);
-    if (!parsed) {
-        return false;
-    }
-    host = std::move(parsed->host);
-    path = parsed->target();
-    secure = parsed->secure;
-    port = parsed->port;
-    return true;
-}
-
-bool splitUrl(const std::string& url, std::string& host, std::string& path, bool& secure) {
-    std::uint16_t port = 0;
-    return splitUrl(url, host, path, secure, port);
-}
 
 std::optional<HttpResponse> httpRequest(const std::string& url, const std::string& verb,
                                         const std::optional<std::string>& headers,
@@ -1373,7 +247,7 @@ std::optional<HttpResponse> httpRequest(const std::string& url, const std::strin
     exchange.limits = httpLimits();
     if (exchange.limits.textTimeoutSeconds > 0) {
         exchange.textDeadline =
-            Clock::now() + std::chrono::seconds(exchange.limits.textTimeoutSeconds);
+            HttpClock::now() + std::chrono::seconds(exchange.limits.textTimeoutSeconds);
     }
     exchange.verb = verb.empty() ? (body ? "POST" : "GET") : verb;
     if (headers) {
@@ -1396,10 +270,6 @@ std::optional<HttpResponse> httpRequest(const std::string& url, const std::strin
     return HttpResponse{exchange.status, std::move(exchange.text)};
 }
 
-std::optional<HttpResponse> fetchText(const std::string& url) {
-    return httpRequest(url, "GET", std::nullopt, std::nullopt);
-}
-
 bool downloadToSink(const std::string& url, const DownloadSink& sink, ProgressCallback progress) {
     Exchange exchange;
     exchange.kind = Exchange::Kind::File;
@@ -1408,7 +278,7 @@ bool downloadToSink(const std::string& url, const DownloadSink& sink, ProgressCa
     exchange.progress = &progress;
     if (exchange.limits.averageWindowSeconds > 0 &&
         exchange.limits.minimumAverageBytesPerSecond > 0) {
-        exchange.pace.watch(Clock::now(),
+        exchange.pace.watch(HttpClock::now(),
                             std::chrono::seconds(exchange.limits.averageWindowSeconds),
                             exchange.limits.minimumAverageBytesPerSecond *
                                 static_cast<std::uint64_t>(exchange.limits.averageWindowSeconds));
@@ -1446,11 +316,6 @@ bool downloadToFile(const std::string& url, const std::string& destinationPath,
         return false;
     }
     return CloseHandle(file.release()) != FALSE;
-}
-
-HttpLimits& httpLimits() {
-    static HttpLimits limits;
-    return limits;
 }
 
 } // namespace orvanta
