@@ -43,7 +43,7 @@ TEST(Sha256File, IsAlwaysLowerCaseHex) {
 
 TEST(Sha256Bytes, AgreesWithTheFileDigest) {
     TempDir dir;
-    for (const std::string bytes :
+    for (const std::string& bytes :
          {std::string(), std::string("abc"), std::string(8193, 'a'), std::string("\0\xff", 2)}) {
         const auto digest = sha256Bytes(bytes);
         ASSERT_TRUE(digest.has_value());
