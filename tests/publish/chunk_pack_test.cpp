@@ -131,32 +131,5 @@ TEST(PublishChunks, NoChunksWritesNoneAndAnnouncesNone) {
     EXPECT_EQ(readFile(channel + "/manifest.json").find("game_chunks"), std::string::npos);
 }
 
-TEST(PublishChunks, AnEditedBuildSharesMostChunksWithTheLastOne) {
-    TempDir dir;
-    const std::string first = compressibleText(1 << 20) + pseudoRandomBytes(2 << 20, 13);
-    std::string second = first;
-    second.insert(1'500'000, "a patch in the middle");
-    std::set<Sha256Digest> before;
-    std::size_t shared = 0;
-    std::size_t total = 0;
-    for (const auto& [version, game] : {std::pair{"1.0", first}, std::pair{"1.1", second}}) {
-        writeFile(dir.file("game.exe"), game);
-        ASSERT_EQ(publishBuild(requestFor(dir, version)).error, "");
-        const auto index = parseChunkIndex(readFile(
-            dir.file("out/orvanta-downloads/Orvanta-" + std::string(version) + ".chunks")));
-        ASSERT_TRUE(index.has_value());
-        for (const ChunkEntry& entry : index->chunks) {
-            if (std::string(version) == "1.0") {
-                before.insert(entry.sha256);
-            } else {
-                ++total;
-                shared += before.count(entry.sha256);
-            }
-        }
-    }
-    // One insertion changes the chunk it falls in and perhaps the next.
-    EXPECT_GE(shared + 2, total);
-}
-
 } // namespace
 } // namespace orvanta::publish

@@ -117,11 +117,5 @@ TEST(ChunkIndex, RefusesWhatIsNotAWholeConsistentIndex) {
     }
 }
 
-TEST(ChunkIndex, TheSizeCapAdmitsAVeryLargeBuild) {
-    // 60 GiB in chunks of the average size, the pack name as long as it may be.
-    const std::size_t entries = (60ull << 30) / chunkAverageSize;
-    EXPECT_LT(chunkIndexHeaderBytes + 255 + entries * chunkIndexEntryBytes, maxChunkIndexBytes);
-}
-
 } // namespace
 } // namespace orvanta
