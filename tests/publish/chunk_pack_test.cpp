@@ -120,6 +120,42 @@ TEST(PublishChunks, PackAndIndexRebuildTheGame) {
     }
 }
 
+TEST(PublishChunks, TheReadBackCheckNoticesChunkFilesThatDoNotRebuildTheGame) {
+    TempDir dir;
+    const std::string game = compressibleText(1 << 20) + pseudoRandomBytes(1 << 20, 14);
+    writeFile(dir.file("game.exe"), game);
+    ASSERT_EQ(publishBuild(requestFor(dir, "3.0")).error, "");
+    const std::string channel = dir.file("out/orvanta-downloads");
+    const std::string gamePath = channel + "/Orvanta-3.0.exe";
+    const std::string pack = readFile(channel + "/Orvanta-3.0.pack");
+    ASSERT_EQ(checkChunkFiles(gamePath, channel, "Orvanta-3.0.chunks"), "");
+
+    struct Case {
+        const char* name;
+        std::string pack;
+        std::string game;
+    };
+    std::string flippedInFrame = pack;
+    flippedInFrame[100] = static_cast<char>(flippedInFrame[100] ^ 1);
+    std::string flippedInRaw = pack;
+    flippedInRaw[pack.size() - 100] = static_cast<char>(flippedInRaw[pack.size() - 100] ^ 1);
+    std::string otherGame = game;
+    otherGame[game.size() / 2] = static_cast<char>(otherGame[game.size() / 2] ^ 1);
+    const Case cases[] = {
+        {"a compressed chunk changed", flippedInFrame, game},
+        {"a raw chunk changed", flippedInRaw, game},
+        {"the pack longer", pack + "x", game},
+        {"the pack shorter", pack.substr(0, pack.size() - 1), game},
+        {"the game changed", pack, otherGame},
+        {"the game longer", pack, game + "x"},
+    };
+    for (const Case& c : cases) {
+        writeFile(channel + "/Orvanta-3.0.pack", c.pack);
+        writeFile(gamePath, c.game);
+        EXPECT_NE(checkChunkFiles(gamePath, channel, "Orvanta-3.0.chunks"), "") << c.name;
+    }
+}
+
 TEST(PublishChunks, NoChunksWritesNoneAndAnnouncesNone) {
     TempDir dir;
     writeFile(dir.file("game.exe"), compressibleText(100000));
