@@ -23,9 +23,9 @@ constexpr const char* helpText =
        orvanta-publish keygen --out DIR
 
 Publishes a game build for the Orvanta launcher. Writes DIR/orvanta-downloads/ with the game
-file, named after its version, its chunk files, and manifest.json, which announces them. Serve DIR from any
-static web server or CDN so that BASE-URL/orvanta-downloads/manifest.json is the address the
-launcher was built with (ORVANTA_MANIFEST_URL).
+file, named after its version, its chunk files, and manifest.json, which announces them.
+Serve DIR from any static web server or CDN so that BASE-URL/orvanta-downloads/manifest.json
+is the address the launcher was built with (ORVANTA_MANIFEST_URL).
 
 Options:
   --game PATH              the game executable to publish (required)
