@@ -1,6 +1,6 @@
 // A strict reader of JSON text (RFC 8259) written apart from the JSON library the launcher uses,
 // so that the manifest fuzz target can check parseManifest against something that does not share
-// its blind spots. It decides whether a text is valid and, for a manifest, what the seven keys of
+// its blind spots. It decides whether a text is valid and, for a manifest, what the nine keys of
 // the top-level object hold. Slow and plain on purpose: one byte at a time, no tables.
 //
 // What it refuses: anything outside the grammar (comments, trailing commas, single quotes, bare
@@ -37,11 +37,11 @@
 namespace json_oracle {
 
 // The manifest's keys, in the order of UpdateManifest's members.
-inline constexpr std::array<std::string_view, 7> manifestKeys{
-    "game_version", "game_url",        "game_sha256", "launcher_version",
-    "launcher_url", "launcher_sha256", "changelog"};
+inline constexpr std::array<std::string_view, 9> manifestKeys{
+    "game_version",     "game_url",     "game_sha256",     "game_chunks_url", "game_chunks_sha256",
+    "launcher_version", "launcher_url", "launcher_sha256", "changelog"};
 
-using ManifestFields = std::array<std::string, 7>;
+using ManifestFields = std::array<std::string, manifestKeys.size()>;
 
 // What one reading of a whole text found.
 struct Reading {
@@ -49,8 +49,8 @@ struct Reading {
     bool objectOnTop = false; // the value is an object (meaningful when valid)
     // For each manifest key on the top-level object: whether it is there, whether its value is a
     // string, and that string decoded.
-    std::array<bool, 7> present{};
-    std::array<bool, 7> isString{};
+    std::array<bool, manifestKeys.size()> present{};
+    std::array<bool, manifestKeys.size()> isString{};
     ManifestFields strings;
 };
 
@@ -389,8 +389,8 @@ inline Reading read(std::string_view text) {
     return Reader(text).read();
 }
 
-// The seven fields exactly when the text is a manifest: valid, an object on top, every one of
-// the seven keys that is there holding a string, game_version and game_url not empty.
+// The nine fields exactly when the text is a manifest: valid, an object on top, every one of
+// the nine keys that is there holding a string, game_version and game_url not empty.
 inline std::optional<ManifestFields> readManifest(std::string_view text) {
     const Reading reading = read(text);
     if (!reading.valid || !reading.objectOnTop) {

@@ -22,9 +22,11 @@ void require(bool condition) {
 }
 
 // In the order of json_oracle::manifestKeys.
-std::array<const std::string*, 7> fields(const orvanta::UpdateManifest& m) {
-    return {&m.game_version, &m.game_url,        &m.game_sha256, &m.launcher_version,
-            &m.launcher_url, &m.launcher_sha256, &m.changelog};
+std::array<const std::string*, json_oracle::manifestKeys.size()>
+fields(const orvanta::UpdateManifest& m) {
+    return {&m.game_version,    &m.game_url,           &m.game_sha256,
+            &m.game_chunks_url, &m.game_chunks_sha256, &m.launcher_version,
+            &m.launcher_url,    &m.launcher_sha256,    &m.changelog};
 }
 
 // Both readers give the same answer about text; the record parseManifest gives, if any.

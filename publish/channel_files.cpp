@@ -22,10 +22,6 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t maxVersionInFileName = 64;
 
-std::string systemError(int code) {
-    return std::strerror(code);
-}
-
 bool isSafeFileNameByte(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
            c == '_' || c == '-';
@@ -43,64 +39,52 @@ std::string fingerprint(const std::string& text) {
     return buffer;
 }
 
-// A temporary file beside its final name; removed on destruction unless it was renamed.
-class TemporaryFile {
-  public:
-    TemporaryFile(const std::string& directory, const std::string& finalName)
-        : path_(directory + "/." + finalName + ".tmp-XXXXXX") {
-        fd_ = ::mkstemp(path_.data());
-        if (fd_ < 0) {
-            error_ = errno;
-            path_.clear();
-        } else {
-            // Published files are read by the web server, whoever runs it.
-            ::fchmod(fd_, 0644);
-        }
-    }
-    ~TemporaryFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    bool valid() const { return fd_ >= 0; }
-    int error() const { return error_; }
-    int fd() const { return fd_; }
-    const std::string& path() const { return path_; }
-
-    // Flushes the contents to disk and closes the file; errno-style code on failure, else 0.
-    int finish() {
-        int result = 0;
-        if (::fsync(fd_) != 0) {
-            result = errno;
-        }
-        if (::close(fd_) != 0 && result == 0) {
-            result = errno;
-        }
-        fd_ = -1;
-        return result;
-    }
-    // Moves the file to target; afterwards it is no longer removed.
-    int renameTo(const std::string& target) {
-        if (::rename(path_.c_str(), target.c_str()) != 0) {
-            return errno;
-        }
-        path_.clear();
-        return 0;
-    }
-
-  private:
-    std::string path_;
-    int fd_ = -1;
-    int error_ = 0;
-};
-
 } // namespace
+
+std::string systemError(int code) {
+    return std::strerror(code);
+}
+
+TemporaryFile::TemporaryFile(const std::string& directory, const std::string& finalName)
+    : path_(directory + "/." + finalName + ".tmp-XXXXXX") {
+    fd_ = ::mkstemp(path_.data());
+    if (fd_ < 0) {
+        error_ = errno;
+        path_.clear();
+    } else {
+        // Published files are read by the web server, whoever runs it.
+        ::fchmod(fd_, 0644);
+    }
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    if (!path_.empty()) {
+        ::unlink(path_.c_str());
+    }
+}
+
+int TemporaryFile::finish() {
+    int result = 0;
+    if (::fsync(fd_) != 0) {
+        result = errno;
+    }
+    if (::close(fd_) != 0 && result == 0) {
+        result = errno;
+    }
+    fd_ = -1;
+    return result;
+}
+
+int TemporaryFile::renameTo(const std::string& target) {
+    if (::rename(path_.c_str(), target.c_str()) != 0) {
+        return errno;
+    }
+    path_.clear();
+    return 0;
+}
 
 std::string fileNameSafeVersion(const std::string& version) {
     std::string safe;

@@ -38,6 +38,33 @@ struct PublishedFile {
 PublishedFile publishFile(const std::string& source, const std::string& directory,
                           const std::string& fileName);
 
+// The text of an errno-style code.
+std::string systemError(int code);
+
+// A temporary file beside its final name (mode 0644); removed on destruction unless renamed.
+class TemporaryFile {
+  public:
+    TemporaryFile(const std::string& directory, const std::string& finalName);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool valid() const { return fd_ >= 0; }
+    int error() const { return error_; }
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+
+    // Flushes the contents to disk and closes the file; errno-style code on failure, else 0.
+    int finish();
+    // Moves the file to target; afterwards it is no longer removed. errno-style code or 0.
+    int renameTo(const std::string& target);
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+    int error_ = 0;
+};
+
 // Writes text to path atomically: a temporary file in the same folder, flushed to disk, renamed
 // over path, and the folder flushed. Returns an error or the empty string.
 std::string writeFileAtomically(const std::string& path, const std::string& text);

@@ -3,6 +3,7 @@
 
 #include "publish/publish.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -18,13 +19,13 @@ constexpr int exitUsage = 2;
 constexpr const char* helpText =
     R"(Usage: orvanta-publish --game PATH --version TEXT --base-url URL --out DIR
                        [--changelog FILE] [--launcher PATH --launcher-version TEXT]
-                       [--signing-key KEY.pem]
+                       [--signing-key KEY.pem] [--no-chunks]
        orvanta-publish keygen --out DIR
 
 Publishes a game build for the Orvanta launcher. Writes DIR/orvanta-downloads/ with the game
-file, named after its version, and manifest.json, which announces it. Serve DIR from any
-static web server or CDN so that BASE-URL/orvanta-downloads/manifest.json is the address the
-launcher was built with (ORVANTA_MANIFEST_URL).
+file, named after its version, its chunk files, and manifest.json, which announces them.
+Serve DIR from any static web server or CDN so that BASE-URL/orvanta-downloads/manifest.json
+is the address the launcher was built with (ORVANTA_MANIFEST_URL).
 
 Options:
   --game PATH              the game executable to publish (required)
@@ -41,11 +42,18 @@ Options:
   --signing-key KEY.pem    sign the manifest: adds "published_at" and writes
                            manifest.json.sig before the manifest (launchers built with
                            ORVANTA_MANIFEST_PUBLIC_KEYS require it)
+  --no-chunks              write no chunk files: launchers then always download the whole
+                           game file
   --help, -h               show this help and exit
 
 Each option takes its value as the next argument or after '=' (--version=1.4.2).
-The game file is copied to Orvanta-<version>.exe; the manifest is written last and
-atomically, so the server never announces a file that is not fully in place.
+The game file is copied to Orvanta-<version>.exe. Unless --no-chunks is given, the game is
+also cut into chunks (about 64 KiB each), each compressed on its own into Orvanta-<version>.pack
+(about a third of the game's size for typical executables), and listed in
+Orvanta-<version>.chunks, so that launchers can fetch only the chunks that changed. The
+manifest is written last and atomically, so the server never announces a file that is not
+fully in place. An old build's .exe, .pack and .chunks may be deleted once no manifest a
+player may still hold names them.
 
 keygen --out DIR writes a new ECDSA P-256 key pair into DIR: orvanta-signing-key.pem, the
 private key (mode 0600; keep it secret, pass it to --signing-key), and
@@ -113,7 +121,7 @@ int main(int argc, char** argv) {
         {"--signing-key", {&request.signingKeyPath, false}},
     };
 
-    const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    std::vector<std::string_view> arguments(argv + 1, argv + argc);
     for (std::string_view argument : arguments) {
         if (argument == "--help" || argument == "-h") {
             std::fputs(helpText, stdout);
@@ -122,6 +130,16 @@ int main(int argc, char** argv) {
     }
     if (!arguments.empty() && arguments.front() == "keygen") {
         return keygen({arguments.begin() + 1, arguments.end()});
+    }
+
+    // The one option without a value.
+    if (const auto noChunks = std::find(arguments.begin(), arguments.end(), "--no-chunks");
+        noChunks != arguments.end()) {
+        arguments.erase(noChunks);
+        if (std::find(arguments.begin(), arguments.end(), "--no-chunks") != arguments.end()) {
+            return usageError("option given twice: --no-chunks");
+        }
+        request.chunks = false;
     }
 
     std::map<std::string, bool, std::less<>> seen;
@@ -178,6 +196,12 @@ int main(int argc, char** argv) {
     const auto& manifest = outcome.result.manifest;
     std::printf("Published game %s as %s\n  sha256 %s\n", manifest.game_version.c_str(),
                 manifest.game_url.c_str(), manifest.game_sha256.c_str());
+    if (!manifest.game_chunks_url.empty()) {
+        std::printf("Published %zu chunks (pack %llu bytes) indexed in %s\n  sha256 %s\n",
+                    outcome.result.chunkCount,
+                    static_cast<unsigned long long>(outcome.result.packBytes),
+                    manifest.game_chunks_url.c_str(), manifest.game_chunks_sha256.c_str());
+    }
     if (!manifest.launcher_url.empty()) {
         std::printf("Published launcher %s as %s\n  sha256 %s\n", manifest.launcher_version.c_str(),
                     manifest.launcher_url.c_str(), manifest.launcher_sha256.c_str());

@@ -162,6 +162,10 @@ std::string manifestJson(const UpdateManifest& manifest, const std::string& publ
     document["game_version"] = manifest.game_version;
     document["game_url"] = manifest.game_url;
     document["game_sha256"] = manifest.game_sha256;
+    if (!manifest.game_chunks_url.empty()) {
+        document["game_chunks_url"] = manifest.game_chunks_url;
+        document["game_chunks_sha256"] = manifest.game_chunks_sha256;
+    }
     // Without a launcher build the launcher keys are left out; they read as empty.
     if (!manifest.launcher_url.empty()) {
         document["launcher_version"] = manifest.launcher_version;

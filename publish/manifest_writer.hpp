@@ -34,8 +34,9 @@ struct ChangelogText {
 ChangelogText readChangelog(const std::string& path);
 
 // The manifest document for the record, keys in the launcher's order, ending in a newline. The
-// launcher keys are left out when the record announces no launcher build, and "published_at"
-// when publishedAt is empty (an unsigned channel).
+// chunk keys are left out when the record names no chunk index, the launcher keys when it
+// announces no launcher build, and "published_at" when publishedAt is empty (an unsigned
+// channel).
 std::string manifestJson(const UpdateManifest& manifest, const std::string& publishedAt = {});
 
 // A time as a signed manifest's "published_at": UTC, "YYYY-MM-DDTHH:MM:SSZ".

@@ -18,9 +18,10 @@ namespace fs = std::filesystem;
 // Whether the manifest read back announces exactly what was meant to be written.
 bool announcesTheSame(const UpdateManifest& a, const UpdateManifest& b) {
     return a.game_version == b.game_version && a.game_url == b.game_url &&
-           a.game_sha256 == b.game_sha256 && a.launcher_version == b.launcher_version &&
-           a.launcher_url == b.launcher_url && a.launcher_sha256 == b.launcher_sha256 &&
-           a.changelog == b.changelog;
+           a.game_sha256 == b.game_sha256 && a.game_chunks_url == b.game_chunks_url &&
+           a.game_chunks_sha256 == b.game_chunks_sha256 &&
+           a.launcher_version == b.launcher_version && a.launcher_url == b.launcher_url &&
+           a.launcher_sha256 == b.launcher_sha256 && a.changelog == b.changelog;
 }
 
 } // namespace
@@ -120,6 +121,26 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         outcome.result.replacedFiles.push_back(gameName);
     }
 
+    // Cut from the published copy, whose digest the manifest announces.
+    const std::string indexName = chunkIndexFileName(request.version);
+    if (request.chunks) {
+        const ChunkFiles chunks =
+            publishChunkFiles(channel + "/" + gameName, channel, request.version);
+        if (!chunks.error.empty()) {
+            return fail(chunks.error);
+        }
+        if (auto problem = checkChunkFiles(channel + "/" + gameName, channel, indexName);
+            !problem.empty()) {
+            return fail(problem);
+        }
+        manifest.game_chunks_url = channelUrl(base.url, indexName);
+        manifest.game_chunks_sha256 = chunks.indexSha256;
+        outcome.result.replacedFiles.insert(outcome.result.replacedFiles.end(),
+                                            chunks.replaced.begin(), chunks.replaced.end());
+        outcome.result.chunkCount = chunks.chunkCount;
+        outcome.result.packBytes = chunks.packBytes;
+    }
+
     std::string launcherName;
     if (withLauncher) {
         launcherName = launcherFileName(request.launcherVersion);
@@ -169,6 +190,9 @@ PublishOutcome publishBuild(const PublishRequest& request) {
     }
     if (sha256File(channel + "/" + gameName) != parsed->game_sha256) {
         return fail("the published game file no longer matches the manifest's digest");
+    }
+    if (request.chunks && sha256File(channel + "/" + indexName) != parsed->game_chunks_sha256) {
+        return fail("the published chunk index no longer matches the manifest's digest");
     }
     if (withLauncher && sha256File(channel + "/" + launcherName) != parsed->launcher_sha256) {
         return fail("the published launcher file no longer matches the manifest's digest");

@@ -3,10 +3,12 @@
 // The publishing tool's interface: the channel's files, the manifest and its signatures, and the
 // publication that puts them in place in the right order.
 #include "publish/channel_files.hpp"
+#include "publish/chunk_pack.hpp"
 #include "publish/manifest_signing.hpp"
 #include "publish/manifest_writer.hpp"
 #include "update/manifest.hpp"
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@ struct PublishRequest {
     std::string outDirectory;
     std::string signingKeyPath; // a PEM P-256 private key: sign the manifest; empty: do not
     std::time_t now = 0;        // the publication time for a signed manifest; 0: the clock's
+    bool chunks = true;         // also write the chunk pack and index and announce them
 };
 
 // What a successful publication wrote.
@@ -35,13 +38,16 @@ struct PublishResult {
     std::string signaturePath;              // empty when the manifest was not signed
     std::string publishedAt;                // the signed manifest's "published_at"
     std::string manifestUrl;                // the address the launcher must be built with
+    std::size_t chunkCount = 0;             // chunks in the pack (0 without chunk files)
+    std::uint64_t packBytes = 0;            // the pack's size
     std::vector<std::string> replacedFiles; // earlier files of the same name with other contents
 };
 
-// Publishes one build: validates the request, publishes the game (and launcher) files, writes the
-// manifest last, then reads it back and checks it and the digests. The error is empty on success.
-// With a signing key the signature file (the new manifest's line, then the lines of the manifest
-// it replaces) is written just before the manifest, and both are checked as a launcher would.
+// Publishes one build: validates the request, publishes the game (and launcher) files and the
+// game's chunk files (checked to rebuild the game), writes the manifest last, then reads it back
+// and checks it and the digests. The error is empty on success. With a signing key the signature
+// file (the new manifest's line, then the lines of the manifest it replaces) is written just before
+// the manifest, and both are checked as a launcher would.
 struct PublishOutcome {
     PublishResult result;
     std::string error;

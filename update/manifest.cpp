@@ -69,6 +69,8 @@ std::optional<UpdateManifest> parseManifest(const std::string& text) {
         const bool valid = readField(document, "game_version", manifest.game_version) &&
                            readField(document, "game_url", manifest.game_url) &&
                            readField(document, "game_sha256", manifest.game_sha256) &&
+                           readField(document, "game_chunks_url", manifest.game_chunks_url) &&
+                           readField(document, "game_chunks_sha256", manifest.game_chunks_sha256) &&
                            readField(document, "launcher_version", manifest.launcher_version) &&
                            readField(document, "launcher_url", manifest.launcher_url) &&
                            readField(document, "launcher_sha256", manifest.launcher_sha256) &&

@@ -9,6 +9,8 @@ struct UpdateManifest {
     std::string game_version;
     std::string game_url;
     std::string game_sha256;
+    std::string game_chunks_url;    // the build's chunk index, for updates that fetch changes only
+    std::string game_chunks_sha256; // the chunk index file's SHA-256
     std::string launcher_version;
     std::string launcher_url;
     std::string launcher_sha256;

@@ -72,4 +72,15 @@ std::string sha256OfDescriptor(int fd) {
     return text;
 }
 
+std::optional<Sha256Digest> sha256Bytes(std::string_view data) {
+    Sha256Digest digest{};
+    unsigned int digestLength = 0;
+    if (EVP_Digest(data.data(), data.size(), digest.data(), &digestLength, EVP_sha256(), nullptr) !=
+            1 ||
+        digestLength != digest.size()) {
+        return std::nullopt;
+    }
+    return digest;
+}
+
 } // namespace orvanta

@@ -2,6 +2,7 @@
 
 #include "platform/windows/win32.hpp"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 #include <wincrypt.h>
@@ -102,6 +103,36 @@ std::string sha256OfHandle(void* file) {
         text += hexDigits[digest[i] & 0x0Fu];
     }
     return text;
+}
+
+std::optional<Sha256Digest> sha256Bytes(std::string_view data) {
+    Provider provider;
+    if (!CryptAcquireContextA(&provider.handle, nullptr, nullptr, PROV_RSA_AES,
+                              CRYPT_VERIFYCONTEXT)) {
+        provider.handle = 0;
+        return std::nullopt;
+    }
+    Hash hash; // destroyed before the provider is released
+    if (!CryptCreateHash(provider.handle, CALG_SHA_256, 0, 0, &hash.handle)) {
+        hash.handle = 0;
+        return std::nullopt;
+    }
+    // CryptHashData takes at most a DWORD's worth at a time.
+    constexpr std::size_t piece = 1u << 30;
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+        const auto count = static_cast<DWORD>(std::min(piece, data.size() - at));
+        if (!CryptHashData(hash.handle, reinterpret_cast<const BYTE*>(data.data() + at), count,
+                           0)) {
+            return std::nullopt;
+        }
+    }
+    Sha256Digest digest{};
+    DWORD digestLength = static_cast<DWORD>(digest.size());
+    if (!CryptGetHashParam(hash.handle, HP_HASHVAL, digest.data(), &digestLength, 0) ||
+        digestLength != digest.size()) {
+        return std::nullopt;
+    }
+    return digest;
 }
 
 } // namespace orvanta

@@ -41,6 +41,21 @@ TEST(Sha256File, IsAlwaysLowerCaseHex) {
     }
 }
 
+TEST(Sha256Bytes, AgreesWithTheFileDigest) {
+    TempDir dir;
+    for (const std::string& bytes :
+         {std::string(), std::string("abc"), std::string(8193, 'a'), std::string("\0\xff", 2)}) {
+        const auto digest = sha256Bytes(bytes);
+        ASSERT_TRUE(digest.has_value());
+        std::string hex;
+        for (const unsigned char byte : *digest) {
+            hex += "0123456789abcdef"[byte >> 4];
+            hex += "0123456789abcdef"[byte & 0x0F];
+        }
+        EXPECT_EQ(hex, digestOf(dir, bytes)) << bytes.size() << " bytes";
+    }
+}
+
 // A FIFO: posix/sha256_test.cpp.
 TEST(Sha256File, UnreadableInputGivesEmptyText) {
     TempDir dir;

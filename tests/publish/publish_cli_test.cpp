@@ -72,12 +72,37 @@ TEST(PublishProgram, PublishesAndTellsTheManifestAddress) {
     EXPECT_EQ(readFile(dir.file("site/orvanta-downloads/Orvanta-3.1.exe")), "abc");
 }
 
+TEST(PublishProgram, WritesChunkFilesUnlessToldNotTo) {
+    struct Case {
+        std::vector<std::string> extra;
+        bool chunks;
+    };
+    for (const Case& c : {Case{{}, true}, Case{{"--no-chunks"}, false}}) {
+        TempDir dir;
+        writeFile(dir.file("game.exe"), "abc");
+        std::vector<std::string> arguments = {
+            "--game",     dir.file("game.exe"),       "--version=3.1",
+            "--base-url", "https://cdn.example.test", "--out=" + dir.file("site")};
+        arguments.insert(arguments.begin() + 2, c.extra.begin(), c.extra.end());
+        const RunResult run = runPublish(dir, arguments);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const std::string channel = dir.file("site/orvanta-downloads/");
+        const auto parsed = parseManifest(readFile(channel + "manifest.json"));
+        ASSERT_TRUE(parsed.has_value());
+        EXPECT_EQ(parsed->game_chunks_url,
+                  c.chunks ? "https://cdn.example.test/orvanta-downloads/Orvanta-3.1.chunks" : "");
+        EXPECT_EQ(fileExists(channel + "Orvanta-3.1.chunks"), c.chunks);
+        EXPECT_EQ(fileExists(channel + "Orvanta-3.1.pack"), c.chunks);
+        EXPECT_EQ(run.out.find("Orvanta-3.1.chunks") != std::string::npos, c.chunks) << run.out;
+    }
+}
+
 TEST(PublishProgram, HelpDescribesEveryOption) {
     TempDir dir;
     const RunResult run = runPublish(dir, {"--game", "x", "--help"});
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option : {"--game", "--version", "--base-url", "--changelog", "--launcher ",
-                               "--launcher-version", "--out", "--help"}) {
+                               "--launcher-version", "--out", "--no-chunks", "--help"}) {
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
     }
 }
@@ -132,6 +157,10 @@ TEST(PublishProgram, RejectsBadInputWithOneLineAndNoManifest) {
         {{}, 2, "missing required options --base-url, --game, --out, --version"},
         {with({"--game", game, "--version", "1", "--out", out, "--signing-key", game}), 1,
          "signing key is not an unencrypted PEM ECDSA P-256 private key"},
+        {with({"--game", game, "--version", "1", "--out", out, "--no-chunks", "--no-chunks"}), 2,
+         "option given twice: --no-chunks"},
+        {with({"--game", game, "--version", "1", "--out", out, "--no-chunks=yes"}), 2,
+         "unknown option: --no-chunks"},
         {{"keygen"}, 2, "keygen needs --out DIR"},
         {{"keygen", "--out", dir.path(), "--force"}, 2, "keygen takes only --out DIR"},
     };

@@ -1,6 +1,7 @@
 #include "platform/posix/signing_key.hpp"
 #include "platform/signature.hpp"
 #include "publish/publish.hpp"
+#include "publish_fixture.hpp"
 #include "support/temp_dir.hpp"
 #include "update/signed_manifest.hpp"
 
@@ -24,23 +25,6 @@ constexpr const char* sha256Abc =
 constexpr const char* sha256Abcd =
     "88d4266fd4e6338d13b845fcf289579d209c897823b9217da3e161936f031589";
 
-std::set<std::string> filesIn(const std::string& directory) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
-PublishRequest requestFor(const TempDir& dir, const std::string& version) {
-    PublishRequest request;
-    request.gamePath = dir.file("game.exe");
-    request.version = version;
-    request.baseUrl = "https://cdn.example.test/games/";
-    request.outDirectory = dir.file("out");
-    return request;
-}
-
 TEST(PublishBuild, WritesTheGameAndAManifestTheLauncherAccepts) {
     TempDir dir;
     writeFile(dir.file("game.exe"), "abc");
@@ -48,7 +32,8 @@ TEST(PublishBuild, WritesTheGameAndAManifestTheLauncherAccepts) {
     ASSERT_EQ(outcome.error, "");
 
     const std::string channel = dir.file("out/orvanta-downloads");
-    EXPECT_EQ(filesIn(channel), (std::set<std::string>{"Orvanta-1.2.0.exe", "manifest.json"}));
+    EXPECT_EQ(filesIn(channel), (std::set<std::string>{"Orvanta-1.2.0.exe", "Orvanta-1.2.0.pack",
+                                                       "Orvanta-1.2.0.chunks", "manifest.json"}));
     EXPECT_EQ(readFile(channel + "/Orvanta-1.2.0.exe"), "abc");
 
     const std::string json = readFile(channel + "/manifest.json");
@@ -77,7 +62,8 @@ TEST(PublishBuild, AnnouncesALauncherBuildBesideTheGame) {
 
     const std::string channel = dir.file("out/orvanta-downloads");
     EXPECT_EQ(filesIn(channel),
-              (std::set<std::string>{"Orvanta-2.0.exe", "orvanta-launcher-1.1", "manifest.json"}));
+              (std::set<std::string>{"Orvanta-2.0.exe", "Orvanta-2.0.pack", "Orvanta-2.0.chunks",
+                                     "orvanta-launcher-1.1", "manifest.json"}));
     const auto parsed = parseManifest(readFile(channel + "/manifest.json"));
     ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(parsed->launcher_version, "1.1");
@@ -113,7 +99,9 @@ TEST(PublishBuild, EachVersionGetsItsOwnFileAndEarlierBuildsStay) {
 
     const std::string channel = dir.file("out/orvanta-downloads");
     EXPECT_EQ(filesIn(channel),
-              (std::set<std::string>{"Orvanta-1.0.exe", "Orvanta-1.1.exe", "manifest.json"}));
+              (std::set<std::string>{"Orvanta-1.0.exe", "Orvanta-1.0.pack", "Orvanta-1.0.chunks",
+                                     "Orvanta-1.1.exe", "Orvanta-1.1.pack", "Orvanta-1.1.chunks",
+                                     "manifest.json"}));
     EXPECT_EQ(readFile(channel + "/Orvanta-1.0.exe"), "abc");
     const auto parsed = parseManifest(readFile(channel + "/manifest.json"));
     ASSERT_TRUE(parsed.has_value());
@@ -133,7 +121,9 @@ TEST(PublishBuild, RepublishingAVersionReplacesTheFileWithoutChangingItUnderARea
     writeFile(dir.file("game.exe"), "abcd");
     const PublishOutcome again = publishBuild(requestFor(dir, "1.0"));
     ASSERT_EQ(again.error, "");
-    EXPECT_EQ(again.result.replacedFiles, std::vector<std::string>{"Orvanta-1.0.exe"});
+    EXPECT_EQ(
+        again.result.replacedFiles,
+        (std::vector<std::string>{"Orvanta-1.0.exe", "Orvanta-1.0.pack", "Orvanta-1.0.chunks"}));
 
     char buffer[16] = {};
     const ssize_t got = ::pread(reader, buffer, sizeof buffer, 0);
@@ -142,7 +132,7 @@ TEST(PublishBuild, RepublishingAVersionReplacesTheFileWithoutChangingItUnderARea
     EXPECT_EQ(readFile(published), "abcd");
     EXPECT_EQ(parseManifest(readFile(dir.file("out/orvanta-downloads/manifest.json")))->game_sha256,
               sha256Abcd);
-    EXPECT_EQ(filesIn(dir.file("out/orvanta-downloads")).size(), 2u);
+    EXPECT_EQ(filesIn(dir.file("out/orvanta-downloads")).size(), 4u);
 
     // Publishing the same bytes again leaves the file itself alone.
     struct stat before {};
@@ -173,10 +163,15 @@ TEST(PublishBuild, AFailedPublicationLeavesTheServedManifestAsItWas) {
     // go live naming a file that is not there.
     std::filesystem::create_directory(dir.file("out/orvanta-downloads/Orvanta-1.1.exe"));
     EXPECT_NE(publishBuild(requestFor(dir, "1.1")).error.find("cannot write"), std::string::npos);
+    // Likewise when the pack cannot be put in place: no index may name it.
+    std::filesystem::remove(dir.file("out/orvanta-downloads/Orvanta-1.1.exe"));
+    std::filesystem::create_directory(dir.file("out/orvanta-downloads/Orvanta-1.1.pack"));
+    EXPECT_NE(publishBuild(requestFor(dir, "1.1")).error.find("cannot write"), std::string::npos);
 
     EXPECT_EQ(readFile(manifestPath), before);
     EXPECT_EQ(filesIn(dir.file("out/orvanta-downloads")),
-              (std::set<std::string>{"Orvanta-1.0.exe", "Orvanta-1.1.exe", "manifest.json"}));
+              (std::set<std::string>{"Orvanta-1.0.exe", "Orvanta-1.0.pack", "Orvanta-1.0.chunks",
+                                     "Orvanta-1.1.exe", "Orvanta-1.1.pack", "manifest.json"}));
 }
 
 std::string signingData(const std::string& name) {
@@ -229,7 +224,8 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         }
         previous = manifest;
     }
-    EXPECT_EQ(filesIn(channel).size(), 5u); // three builds, the manifest and its signatures
+    // Three builds with their chunk files, the manifest and its signatures.
+    EXPECT_EQ(filesIn(channel).size(), 11u);
 }
 
 TEST(PublishSigned, RefusesWhatLaunchersWouldRefuseAndLeavesTheChannelAlone) {

@@ -5,12 +5,13 @@
 namespace orvanta {
 namespace {
 
-TEST(ParseManifest, ReadsEverySevenFieldsAndIgnoresOtherKeys) {
+TEST(ParseManifest, ReadsEveryFieldAndIgnoresOtherKeys) {
     const auto manifest = parseManifest(R"({
         "changelog": "Line one\nCarrots \u00e9t\u00e9",
         "game_version": "1.4.2", "game_url": "https://cdn.example/Orvanta-1.4.2.exe",
         "game_sha256": "ABCDEF", "launcher_version": "2.0",
         "launcher_url": "https://cdn.example/launcher", "launcher_sha256": "00ff",
+        "game_chunks_url": "https://cdn.example/Orvanta-1.4.2.chunks", "game_chunks_sha256": "0a",
         "future_field": {"nested": [1, 2, null]}, "Game_Version": 7
     })");
     ASSERT_TRUE(manifest.has_value());
@@ -20,6 +21,8 @@ TEST(ParseManifest, ReadsEverySevenFieldsAndIgnoresOtherKeys) {
     EXPECT_EQ(manifest->launcher_version, "2.0");
     EXPECT_EQ(manifest->launcher_url, "https://cdn.example/launcher");
     EXPECT_EQ(manifest->launcher_sha256, "00ff");
+    EXPECT_EQ(manifest->game_chunks_url, "https://cdn.example/Orvanta-1.4.2.chunks");
+    EXPECT_EQ(manifest->game_chunks_sha256, "0a");
     EXPECT_EQ(manifest->changelog, "Line one\nCarrots \xC3\xA9t\xC3\xA9");
 }
 
@@ -38,8 +41,9 @@ TEST(ParseManifest, OnlyVersionAndUrlAreRequired) {
 }
 
 TEST(ParseManifest, RejectsAnyOtherTypeUnderAKnownKey) {
-    for (const char* key : {"game_version", "game_url", "game_sha256", "launcher_version",
-                            "launcher_url", "launcher_sha256", "changelog"}) {
+    for (const char* key :
+         {"game_version", "game_url", "game_sha256", "launcher_version", "launcher_url",
+          "launcher_sha256", "changelog", "game_chunks_url", "game_chunks_sha256"}) {
         for (const char* value : {"null", "1", "true", "false", "[]", "{}", "[\"1\"]"}) {
             std::string text = R"({"game_version":"1","game_url":"http://h/g",")";
             text += key;

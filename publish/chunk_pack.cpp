@@ -1,0 +1,256 @@
+#include "publish/chunk_pack.hpp"
+
+#include "platform/posix/file_sync.hpp"
+#include "platform/sha256.hpp"
+#include "publish/channel_files.hpp"
+#include "update/chunk_index.hpp"
+#include "update/chunker.hpp"
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <zstd.h>
+
+namespace orvanta::publish {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t readBlockSize = 1 << 20;
+
+struct FreeCompressor {
+    void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
+};
+struct FreeDecompressor {
+    void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+};
+
+std::string hex(const Sha256Digest& digest) {
+    std::string text;
+    for (const unsigned char byte : digest) {
+        text += "0123456789abcdef"[byte >> 4];
+        text += "0123456789abcdef"[byte & 0x0F];
+    }
+    return text;
+}
+
+// Reads up to size bytes; fewer only at the end of the file.
+std::string readSome(std::ifstream& in, std::size_t size) {
+    std::string bytes(size, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
+// Compresses chunks one by one into the pack and collects their index entries.
+class PackWriter {
+  public:
+    PackWriter(int fd, ZSTD_CCtx* context) : fd_(fd), context_(context) {}
+
+    bool add(std::string_view chunk) {
+        const std::optional<Sha256Digest> digest = sha256Bytes(chunk);
+        if (!digest) {
+            return false;
+        }
+        ChunkEntry entry;
+        entry.length = static_cast<std::uint32_t>(chunk.size());
+        entry.sha256 = *digest;
+        frame_.resize(ZSTD_compressBound(chunk.size()));
+        const std::size_t size =
+            ZSTD_compressCCtx(context_, frame_.data(), frame_.size(), chunk.data(), chunk.size(),
+                              chunkCompressionLevel);
+        std::string_view stored = chunk;
+        entry.storage = ChunkStorage::raw;
+        if (!ZSTD_isError(size) && size < chunk.size()) {
+            stored = std::string_view(frame_.data(), size);
+            entry.storage = ChunkStorage::zstd;
+        }
+        entry.storedLength = static_cast<std::uint32_t>(stored.size());
+        if (!writeAll(fd_, stored.data(), stored.size())) {
+            return false;
+        }
+        packBytes_ += stored.size();
+        entries_.push_back(entry);
+        return true;
+    }
+    std::vector<ChunkEntry>& entries() { return entries_; }
+    std::uint64_t packBytes() const { return packBytes_; }
+
+  private:
+    int fd_;
+    ZSTD_CCtx* context_;
+    std::string frame_;
+    std::vector<ChunkEntry> entries_;
+    std::uint64_t packBytes_ = 0;
+};
+
+// Moves a finished temporary file into place unless the same contents are already there.
+std::string placeFile(TemporaryFile& file, const std::string& target, bool& replaced) {
+    std::error_code ec;
+    const bool there = fs::is_regular_file(target, ec);
+    if (there && sha256File(target) == sha256File(file.path())) {
+        return {};
+    }
+    replaced = there;
+    if (const int code = file.renameTo(target); code != 0) {
+        return "cannot write " + target + ": " + systemError(code);
+    }
+    return {};
+}
+
+} // namespace
+
+std::string chunkPackFileName(const std::string& version) {
+    return "Orvanta-" + fileNameSafeVersion(version) + ".pack";
+}
+
+std::string chunkIndexFileName(const std::string& version) {
+    return "Orvanta-" + fileNameSafeVersion(version) + ".chunks";
+}
+
+ChunkFiles publishChunkFiles(const std::string& gamePath, const std::string& directory,
+                             const std::string& version) {
+    ChunkFiles result;
+    auto fail = [&result](std::string error) {
+        result.error = std::move(error);
+        return result;
+    };
+    const std::string packName = chunkPackFileName(version);
+    const std::string indexName = chunkIndexFileName(version);
+    std::ifstream game(gamePath, std::ios::binary);
+    if (!game) {
+        return fail("cannot read " + gamePath);
+    }
+    const std::unique_ptr<ZSTD_CCtx, FreeCompressor> context(ZSTD_createCCtx());
+    TemporaryFile pack(directory, packName);
+    if (!context || !pack.valid()) {
+        return fail("cannot write to output folder " + directory + ": " +
+                    systemError(pack.valid() ? ENOMEM : pack.error()));
+    }
+
+    // Only the chunk being cut and the block being read are held: the chunker reports a chunk
+    // once its last byte has been fed, so everything before it can go.
+    PackWriter writer(pack.fd(), context.get());
+    Chunker chunker;
+    std::vector<Chunk> cuts;
+    std::string pending;
+    std::uint64_t pendingStart = 0;
+    const std::string writeError = "cannot write " + pack.path();
+    for (;;) {
+        const std::string block = readSome(game, readBlockSize);
+        if (game.bad()) {
+            return fail("cannot read " + gamePath);
+        }
+        if (block.empty()) {
+            break;
+        }
+        pending += block;
+        cuts.clear();
+        chunker.feed({reinterpret_cast<const unsigned char*>(block.data()), block.size()}, cuts);
+        std::size_t consumed = 0;
+        for (const Chunk& cut : cuts) {
+            consumed = static_cast<std::size_t>(cut.offset - pendingStart) + cut.length;
+            if (!writer.add(std::string_view(pending).substr(consumed - cut.length, cut.length))) {
+                return fail(writeError);
+            }
+        }
+        pending.erase(0, consumed);
+        pendingStart += consumed;
+    }
+    if (chunker.finish() && !writer.add(pending)) {
+        return fail(writeError);
+    }
+    if (const int code = pack.finish(); code != 0) {
+        return fail(writeError + ": " + systemError(code));
+    }
+
+    ChunkIndex index;
+    index.packName = packName;
+    index.chunks = std::move(writer.entries());
+    for (const ChunkEntry& entry : index.chunks) {
+        index.buildSize += entry.length;
+    }
+    const std::string indexBytes = serializeChunkIndex(index);
+    if (indexBytes.size() > maxChunkIndexBytes) {
+        return fail(gamePath + " is too large to be cut into chunks; publish with --no-chunks");
+    }
+
+    // The pack goes first, so an index in place never names chunks that are not there.
+    bool replaced = false;
+    if (auto error = placeFile(pack, directory + "/" + packName, replaced); !error.empty()) {
+        return fail(error);
+    }
+    if (replaced) {
+        result.replaced.push_back(packName);
+    }
+    const std::string indexPath = directory + "/" + indexName;
+    const std::optional<std::string> previousIndex = readWholeFile(indexPath);
+    if (previousIndex != indexBytes) {
+        if (auto error = writeFileAtomically(indexPath, indexBytes); !error.empty()) {
+            return fail(error);
+        }
+        if (previousIndex) {
+            result.replaced.push_back(indexName);
+        }
+    }
+    flushDirectory(directory);
+
+    const std::optional<Sha256Digest> indexDigest = sha256Bytes(indexBytes);
+    if (!indexDigest) {
+        return fail("cannot compute the digest of " + indexPath);
+    }
+    result.indexSha256 = hex(*indexDigest);
+    result.packBytes = writer.packBytes();
+    result.chunkCount = index.chunks.size();
+    return result;
+}
+
+std::string checkChunkFiles(const std::string& gamePath, const std::string& directory,
+                            const std::string& indexName) {
+    const std::string indexPath = directory + "/" + indexName;
+    const std::optional<ChunkIndex> index =
+        parseChunkIndex(readWholeFile(indexPath).value_or(std::string()));
+    if (!index) {
+        return "the chunk index " + indexPath + " cannot be read back";
+    }
+    const std::string packPath = directory + "/" + index->packName;
+    std::ifstream pack(packPath, std::ios::binary);
+    std::ifstream game(gamePath, std::ios::binary);
+    const std::unique_ptr<ZSTD_DCtx, FreeDecompressor> context(ZSTD_createDCtx());
+    if (!pack || !game || !context) {
+        return "cannot read back " + packPath;
+    }
+    const std::string mismatch =
+        "the chunk files " + indexPath + " and " + packPath + " do not rebuild " + gamePath;
+    std::string chunk;
+    for (const ChunkEntry& entry : index->chunks) {
+        const std::string stored = readSome(pack, entry.storedLength);
+        if (stored.size() != entry.storedLength) {
+            return mismatch;
+        }
+        if (entry.storage == ChunkStorage::zstd) {
+            chunk.resize(entry.length);
+            const std::size_t size = ZSTD_decompressDCtx(context.get(), chunk.data(), chunk.size(),
+                                                         stored.data(), stored.size());
+            if (ZSTD_isError(size) || size != entry.length) {
+                return mismatch;
+            }
+        } else {
+            chunk = stored;
+        }
+        if (sha256Bytes(chunk) != entry.sha256 || readSome(game, chunk.size()) != chunk) {
+            return mismatch;
+        }
+    }
+    // Both files must end where the index says.
+    if (pack.peek() != std::ifstream::traits_type::eof() ||
+        game.peek() != std::ifstream::traits_type::eof()) {
+        return mismatch;
+    }
+    return {};
+}
+
+} // namespace orvanta::publish

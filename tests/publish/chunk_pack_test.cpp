@@ -1,0 +1,171 @@
+// The chunk files a publication writes beside the game, read back independently of the writer.
+
+#include "platform/sha256.hpp"
+#include "publish_fixture.hpp"
+#include "support/random_bytes.hpp"
+#include "update/chunk_index.hpp"
+#include "update/chunker.hpp"
+
+#include <gtest/gtest.h>
+#include <zstd.h>
+
+namespace orvanta::publish {
+namespace {
+
+using test::pseudoRandomBytes;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+// Lines that differ a little from each other: compressible, as code and data mostly are.
+std::string compressibleText(std::size_t size) {
+    std::string text;
+    for (int line = 0; text.size() < size; ++line) {
+        text += "crop " + std::to_string(line * 7919 % 1000) + " grows in field " +
+                std::to_string(line % 17) + "\n";
+    }
+    text.resize(size);
+    return text;
+}
+
+// The build as a launcher would put it together from the index and the pack.
+struct Rebuilt {
+    std::string build;
+    std::size_t zstdChunks = 0;
+    std::size_t rawChunks = 0;
+    std::string problem;
+};
+
+Rebuilt rebuildFromChunks(const std::string& channel, const ChunkIndex& index) {
+    Rebuilt result;
+    const std::string pack = readFile(channel + "/" + index.packName);
+    const std::vector<std::uint64_t> offsets = chunkPackOffsets(index);
+    if (offsets.back() != pack.size()) {
+        result.problem = "pack size " + std::to_string(pack.size()) + " instead of " +
+                         std::to_string(offsets.back());
+        return result;
+    }
+    for (std::size_t i = 0; i < index.chunks.size(); ++i) {
+        const ChunkEntry& entry = index.chunks[i];
+        const std::string stored = pack.substr(offsets[i], entry.storedLength);
+        std::string chunk = stored;
+        if (entry.storage == ChunkStorage::zstd) {
+            ++result.zstdChunks;
+            chunk.assign(entry.length, '\0');
+            const std::size_t size =
+                ZSTD_decompress(chunk.data(), chunk.size(), stored.data(), stored.size());
+            if (ZSTD_isError(size) || size != entry.length) {
+                result.problem = "chunk " + std::to_string(i) + " does not decompress";
+                return result;
+            }
+        } else {
+            ++result.rawChunks;
+        }
+        if (sha256Bytes(chunk) != entry.sha256) {
+            result.problem = "chunk " + std::to_string(i) + " has another digest";
+            return result;
+        }
+        result.build += chunk;
+    }
+    return result;
+}
+
+TEST(PublishChunks, PackAndIndexRebuildTheGame) {
+    struct Case {
+        const char* name;
+        std::string game;
+        bool someCompressed;
+        bool someRaw;
+    };
+    const Case cases[] = {
+        {"three bytes", "abc", false, true},
+        {"random bytes", pseudoRandomBytes(3 << 20, 11), false, true},
+        {"text", compressibleText(2 << 20), true, false},
+        {"zeros", std::string(chunkMaxSize * 3 + 5, '\0'), true, true},
+        {"text, then random bytes", compressibleText(1 << 20) + pseudoRandomBytes(1 << 20, 12),
+         true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        writeFile(dir.file("game.exe"), c.game);
+        const PublishOutcome outcome = publishBuild(requestFor(dir, "2.5"));
+        ASSERT_EQ(outcome.error, "");
+        const std::string channel = dir.file("out/orvanta-downloads");
+
+        const auto manifest = parseManifest(readFile(channel + "/manifest.json"));
+        ASSERT_TRUE(manifest.has_value());
+        EXPECT_EQ(manifest->game_chunks_url,
+                  "https://cdn.example.test/games/orvanta-downloads/Orvanta-2.5.chunks");
+        EXPECT_EQ(manifest->game_chunks_sha256, sha256File(channel + "/Orvanta-2.5.chunks"));
+
+        const auto index = parseChunkIndex(readFile(channel + "/Orvanta-2.5.chunks"));
+        ASSERT_TRUE(index.has_value());
+        EXPECT_EQ(index->packName, "Orvanta-2.5.pack");
+        EXPECT_EQ(index->buildSize, c.game.size());
+        // The chunks are exactly where the shared chunker cuts, as a launcher will cut.
+        const std::vector<Chunk> cuts =
+            chunkBuffer({reinterpret_cast<const unsigned char*>(c.game.data()), c.game.size()});
+        ASSERT_EQ(index->chunks.size(), cuts.size());
+        for (std::size_t i = 0; i < cuts.size(); ++i) {
+            EXPECT_EQ(index->chunks[i].length, cuts[i].length) << "chunk " << i;
+        }
+
+        const Rebuilt rebuilt = rebuildFromChunks(channel, *index);
+        ASSERT_EQ(rebuilt.problem, "");
+        EXPECT_TRUE(rebuilt.build == c.game);
+        EXPECT_EQ(rebuilt.zstdChunks > 0, c.someCompressed);
+        EXPECT_EQ(rebuilt.rawChunks > 0, c.someRaw);
+        EXPECT_EQ(outcome.result.chunkCount, cuts.size());
+    }
+}
+
+TEST(PublishChunks, TheReadBackCheckNoticesChunkFilesThatDoNotRebuildTheGame) {
+    TempDir dir;
+    const std::string game = compressibleText(1 << 20) + pseudoRandomBytes(1 << 20, 14);
+    writeFile(dir.file("game.exe"), game);
+    ASSERT_EQ(publishBuild(requestFor(dir, "3.0")).error, "");
+    const std::string channel = dir.file("out/orvanta-downloads");
+    const std::string gamePath = channel + "/Orvanta-3.0.exe";
+    const std::string pack = readFile(channel + "/Orvanta-3.0.pack");
+    ASSERT_EQ(checkChunkFiles(gamePath, channel, "Orvanta-3.0.chunks"), "");
+
+    struct Case {
+        const char* name;
+        std::string pack;
+        std::string game;
+    };
+    std::string flippedInFrame = pack;
+    flippedInFrame[100] = static_cast<char>(flippedInFrame[100] ^ 1);
+    std::string flippedInRaw = pack;
+    flippedInRaw[pack.size() - 100] = static_cast<char>(flippedInRaw[pack.size() - 100] ^ 1);
+    std::string otherGame = game;
+    otherGame[game.size() / 2] = static_cast<char>(otherGame[game.size() / 2] ^ 1);
+    const Case cases[] = {
+        {"a compressed chunk changed", flippedInFrame, game},
+        {"a raw chunk changed", flippedInRaw, game},
+        {"the pack longer", pack + "x", game},
+        {"the pack shorter", pack.substr(0, pack.size() - 1), game},
+        {"the game changed", pack, otherGame},
+        {"the game longer", pack, game + "x"},
+    };
+    for (const Case& c : cases) {
+        writeFile(channel + "/Orvanta-3.0.pack", c.pack);
+        writeFile(gamePath, c.game);
+        EXPECT_NE(checkChunkFiles(gamePath, channel, "Orvanta-3.0.chunks"), "") << c.name;
+    }
+}
+
+TEST(PublishChunks, NoChunksWritesNoneAndAnnouncesNone) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), compressibleText(100000));
+    PublishRequest request = requestFor(dir, "1.0");
+    request.chunks = false;
+    ASSERT_EQ(publishBuild(request).error, "");
+    const std::string channel = dir.file("out/orvanta-downloads");
+    EXPECT_EQ(filesIn(channel), (std::set<std::string>{"Orvanta-1.0.exe", "manifest.json"}));
+    EXPECT_EQ(readFile(channel + "/manifest.json").find("game_chunks"), std::string::npos);
+}
+
+} // namespace
+} // namespace orvanta::publish

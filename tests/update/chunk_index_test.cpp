@@ -1,0 +1,121 @@
+#include "update/chunk_index.hpp"
+#include "update/chunker.hpp"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace orvanta {
+namespace {
+
+ChunkEntry entry(std::uint32_t length, std::uint32_t stored, ChunkStorage storage,
+                 unsigned char fill) {
+    ChunkEntry e;
+    e.length = length;
+    e.storedLength = stored;
+    e.storage = storage;
+    e.sha256.fill(fill);
+    return e;
+}
+
+ChunkIndex sampleIndex() {
+    ChunkIndex index;
+    index.packName = "Orvanta-1.4.pack";
+    index.chunks = {entry(chunkMaxSize, 1000, ChunkStorage::zstd, 0xA1),
+                    entry(chunkMinSize + 1, chunkMinSize + 1, ChunkStorage::raw, 0xB2),
+                    entry(5, 5, ChunkStorage::raw, 0xC3)};
+    index.buildSize = chunkMaxSize + chunkMinSize + 1 + 5;
+    return index;
+}
+
+void putU32(std::string& bytes, std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
+TEST(ChunkIndex, RoundTripsWithTheDocumentedLayout) {
+    const ChunkIndex index = sampleIndex();
+    const std::string bytes = serializeChunkIndex(index);
+    ASSERT_EQ(bytes.size(), chunkIndexHeaderBytes + 16 + 3 * chunkIndexEntryBytes);
+    EXPECT_EQ(bytes.substr(0, 12), std::string("ORVCHUNK\x01\0\0\0", 12));
+    // The minimum size 16384 = 0x4000, little-endian.
+    EXPECT_EQ(bytes.substr(12, 4), std::string("\0\x40\0\0", 4));
+    EXPECT_EQ(bytes.substr(38, 16), "Orvanta-1.4.pack");
+    EXPECT_EQ(parseChunkIndex(bytes), index);
+    EXPECT_EQ(chunkPackOffsets(index), (std::vector<std::uint64_t>{0, 1000, 1000 + chunkMinSize + 1,
+                                                                   1000 + chunkMinSize + 1 + 5}));
+
+    ChunkIndex empty;
+    empty.packName = "p";
+    EXPECT_EQ(parseChunkIndex(serializeChunkIndex(empty)), empty);
+}
+
+TEST(ChunkIndex, RefusesWhatIsNotAWholeConsistentIndex) {
+    const std::string good = serializeChunkIndex(sampleIndex());
+    const std::size_t first = chunkIndexHeaderBytes + 16; // the first entry
+    const std::size_t last = first + 2 * chunkIndexEntryBytes;
+    auto changedIndex = [](const std::function<void(ChunkIndex&)>& change) {
+        ChunkIndex index = sampleIndex();
+        change(index);
+        return serializeChunkIndex(index);
+    };
+    auto patched = [&good](std::size_t at, std::uint32_t value) {
+        std::string bytes = good;
+        putU32(bytes, at, value);
+        return bytes;
+    };
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"empty", ""},
+        {"wrong magic", "ORVCHUNQ" + good.substr(8)},
+        {"newer version", patched(8, 2)},
+        {"other minimum size", patched(12, chunkMinSize * 2)},
+        {"other average size", patched(16, chunkAverageSize / 2)},
+        {"other maximum size", patched(20, chunkMaxSize * 2)},
+        {"header cut short", good.substr(0, 30)},
+        {"pack name cut short", good.substr(0, chunkIndexHeaderBytes + 5)},
+        {"last entry cut short", good.substr(0, good.size() - 1)},
+        {"a byte after the last entry", good + '\0'},
+        {"a whole entry after the last", good + good.substr(last)},
+        {"count above the entries", patched(32, 4)},
+        {"count below the entries", patched(32, 2)},
+        {"build size too large", changedIndex([](ChunkIndex& i) { ++i.buildSize; })},
+        {"build size too small", changedIndex([](ChunkIndex& i) { --i.buildSize; })},
+        {"empty chunk", changedIndex([](ChunkIndex& i) {
+             i.chunks.back() = entry(0, 0, ChunkStorage::raw, 0);
+             i.buildSize -= 5;
+         })},
+        {"chunk over the maximum", changedIndex([](ChunkIndex& i) {
+             ++i.chunks[0].length;
+             ++i.buildSize;
+         })},
+        {"short chunk before the last", changedIndex([](ChunkIndex& i) {
+             i.chunks[1] = entry(chunkMinSize, chunkMinSize, ChunkStorage::raw, 0);
+             --i.buildSize;
+         })},
+        {"raw chunk stored at another length", patched(last + 4, 4)},
+        {"frame as long as its chunk", patched(first + 4, chunkMaxSize)},
+        {"frame of zero bytes", patched(first + 4, 0)},
+        {"unknown storage",
+         [&] {
+             std::string bytes = good;
+             bytes[first + 8] = 2;
+             return bytes;
+         }()},
+        {"no pack name", changedIndex([](ChunkIndex& i) { i.packName.clear(); })},
+        {"pack in another folder", changedIndex([](ChunkIndex& i) { i.packName = "../x.pack"; })},
+        {"hidden pack name", changedIndex([](ChunkIndex& i) { i.packName = ".pack"; })},
+        {"pack address with a query", changedIndex([](ChunkIndex& i) { i.packName = "p?x"; })},
+        {"over the size cap", good + std::string(maxChunkIndexBytes, '\0')},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(parseChunkIndex(c.bytes).has_value()) << c.name;
+    }
+}
+
+} // namespace
+} // namespace orvanta
