@@ -4,7 +4,7 @@
 #include "platform/header_text.hpp"
 #include "platform/posix/file_descriptor.hpp"
 #include "platform/posix/file_sync.hpp"
-#include "platform/posix/http_tls.hpp"
+#include "platform/posix/http_curl.hpp"
 #include "platform/transfer_pace.hpp"
 #include "platform/url.hpp"
 
@@ -20,19 +20,7 @@
 namespace orvanta {
 namespace {
 
-constexpr const char* userAgent = "Orvanta/1.0";
-constexpr long maxRedirects = 10;
 constexpr long downloadBufferBytes = 256L * 1024L;
-
-bool curlReady() {
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ready;
-}
-
-struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
 struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -66,33 +54,6 @@ struct Exchange {
     std::uint64_t received = 0;
     std::uint64_t total = 0;
 };
-
-long responseCode(CURL* handle) {
-    long code = 0;
-    if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK) {
-        return 0;
-    }
-    return code;
-}
-
-// A redirect away from https must stay on https, hop by hop, whatever the first URL was.
-bool redirectKeepsTls(CURL* handle, std::string_view location) {
-    char* current = nullptr;
-    if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &current) != CURLE_OK ||
-        current == nullptr) {
-        return false;
-    }
-    const auto from = parseUrl(current);
-    if (!from) {
-        return false;
-    }
-    if (!from->secure) {
-        return true;
-    }
-    const auto next = resolveLocation(*from, location);
-    const auto to = next ? parseUrl(*next) : std::nullopt;
-    return to && to->secure;
-}
 
 std::uint64_t announcedLength(CURL* handle) {
     curl_off_t length = -1;
@@ -236,34 +197,14 @@ bool watchPace(CURL* handle, Exchange& exchange) {
            curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
 }
 
-// Options every transfer shares. False when curl refuses one of them.
+// Options every transfer shares, with the callbacks that read headers. False when curl refuses
+// one of them.
 bool configure(CURL* handle, const Url& url, Exchange& exchange) {
-    const HttpLimits& limits = httpLimits();
-    CURLcode result = CURLE_OK;
-    auto set = [&](CURLoption option, auto value) {
-        if (result == CURLE_OK) {
-            result = curl_easy_setopt(handle, option, value);
-        }
-    };
-    const std::string address = url.text();
-    set(CURLOPT_URL, address.c_str());
-    set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_USERAGENT, userAgent);
-    set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_MAXREDIRS, maxRedirects);
-    set(CURLOPT_REDIR_PROTOCOLS_STR, url.secure ? "https" : "http,https");
-    // The first URL goes without user name or password (Url::text); a redirect whose Location
-    // names one fails, where curl would otherwise send them on to that address. Failing the hop
-    // is the one way curl offers to keep them unsent, and the launcher has no login to give.
-    set(CURLOPT_DISALLOW_USERNAME_IN_URL, 1L);
-    set(CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED)); // never a login from ~/.netrc
-    set(CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
-    set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    set(CURLOPT_HEADERFUNCTION, &onHeader);
-    set(CURLOPT_HEADERDATA, static_cast<void*>(&exchange));
-    set(CURLOPT_WRITEDATA, static_cast<void*>(&exchange));
-    return result == CURLE_OK && applyTlsPolicy(handle);
+    return setRequestOptions(handle, url) &&
+           curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &onHeader) == CURLE_OK &&
+           curl_easy_setopt(handle, CURLOPT_HEADERDATA, static_cast<void*>(&exchange)) ==
+               CURLE_OK &&
+           curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(&exchange)) == CURLE_OK;
 }
 
 HeaderList headerLines(const std::string& headers, bool& ok) {
