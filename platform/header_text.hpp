@@ -1,6 +1,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +44,50 @@ inline std::vector<std::string> splitHeaderLines(std::string_view headers) {
         }
     }
     return lines;
+}
+
+// The bytes first to last of a file, both included.
+struct ByteRange {
+    std::uint64_t first;
+    std::uint64_t last;
+};
+
+// True when a Content-Range value names exactly range: "bytes first-last/total", the total a
+// length past last or "*" when the server does not know it.
+inline bool contentRangeIs(std::string_view value, const ByteRange& range) {
+    value = trimmed(value);
+    if (value.size() < 6 || !equalsIgnoringCase(value.substr(0, 6), "bytes ")) {
+        return false;
+    }
+    value.remove_prefix(6);
+    const auto number = [&](std::uint64_t& out) {
+        out = 0;
+        std::size_t digits = 0;
+        for (; digits < value.size() && value[digits] >= '0' && value[digits] <= '9'; ++digits) {
+            const auto digit = static_cast<std::uint64_t>(value[digits] - '0');
+            if (out > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
+                return false;
+            }
+            out = out * 10 + digit;
+        }
+        value.remove_prefix(digits);
+        return digits > 0;
+    };
+    const auto skip = [&](char c) {
+        if (value.empty() || value.front() != c) {
+            return false;
+        }
+        value.remove_prefix(1);
+        return true;
+    };
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::uint64_t total = 0;
+    if (!number(first) || !skip('-') || !number(last) || !skip('/') || first != range.first ||
+        last != range.last) {
+        return false;
+    }
+    return value == "*" || (number(total) && value.empty() && last < total);
 }
 
 } // namespace orvanta

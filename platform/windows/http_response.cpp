@@ -36,8 +36,14 @@ std::optional<std::uint64_t> announcedLength(HINTERNET request) {
     return length;
 }
 
+// True when the response is exactly the range asked for.
+bool isRangeAsked(HINTERNET request, const ByteRange& range) {
+    const auto value = responseHeader(request, WINHTTP_QUERY_CONTENT_RANGE);
+    return value && contentRangeIs(narrow(*value), range);
+}
+
 // Called once the headers of the response that ends the chain are in; false ends the transfer.
-bool acceptResponse(Exchange& exchange, std::optional<std::uint64_t> length) {
+bool acceptResponse(Exchange& exchange, HINTERNET request, std::optional<std::uint64_t> length) {
     if (exchange.kind == Exchange::Kind::Text) {
         if (length && *length > exchange.limits.maxTextBytes) {
             exchange.refused = true;
@@ -46,6 +52,11 @@ bool acceptResponse(Exchange& exchange, std::optional<std::uint64_t> length) {
         return true;
     }
     if (exchange.status < 200 || exchange.status > 299) {
+        return false;
+    }
+    // Anything but the range asked for, a whole file answered 200 among them, ends the transfer
+    // before a byte of its body reaches the sink.
+    if (exchange.range && (exchange.status != 206 || !isRangeAsked(request, *exchange.range))) {
         return false;
     }
     exchange.total = length.value_or(0);
@@ -126,7 +137,7 @@ std::optional<std::wstring> responseHeader(HINTERNET request, DWORD query) {
 
 bool readBody(Exchange& exchange, HINTERNET request, Completion& completion, bool bodyExpected) {
     const std::optional<std::uint64_t> length = announcedLength(request);
-    if (!acceptResponse(exchange, length)) {
+    if (!acceptResponse(exchange, request, length)) {
         return false;
     }
     const std::size_t bufferBytes =

@@ -1,6 +1,7 @@
 #pragma once
 
 // The state of one Windows transfer, and the reading of its final response.
+#include "platform/header_text.hpp"
 #include "platform/http.hpp"
 #include "platform/transfer_pace.hpp"
 #include "platform/windows/http_async.hpp"
@@ -29,6 +30,10 @@ struct Exchange {
     Trust trust;
     bool trustLoaded = false;
 
+    bool keepConnection = false; // leave the connection open for the next transfer on its link
+    // A ranged GET: only a 206 answer naming exactly this range in its Content-Range is taken.
+    std::optional<ByteRange> range;
+
     bool headersDone = false; // the headers of the response that ends the chain arrived
     bool refused = false;     // a redirect that must not be followed, or a text over the limit
     DWORD status = 0;
@@ -43,6 +48,19 @@ struct Exchange {
     bool sinkFailed = false;
     std::uint64_t received = 0;
     std::uint64_t total = 0;
+
+    // Readies a kept exchange for its next transfer: what the last one found goes; the limits,
+    // the pace and the trust stay.
+    void restart() {
+        headersDone = false;
+        refused = false;
+        status = 0;
+        text.clear();
+        sinkOpen = false;
+        sinkFailed = false;
+        received = 0;
+        total = 0;
+    }
 
     // When the transfer ends if the operation waited for has not completed: the end of a text
     // request's time, or the moment a download's average pace would fall below the floor if

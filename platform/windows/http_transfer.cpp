@@ -69,10 +69,12 @@ bool openRequest(Exchange& exchange, HINTERNET connection, const Url& url, const
         return false;
     }
     // No cookies, no redirect followed behind this file's back, no login offered. Nor is a
-    // connection kept once the call ends: WinHTTP under Wine pools idle connections for the whole
-    // process, past the session's end, where libcurl's transfer closes its own.
+    // connection kept once the call ends unless its caller asks: WinHTTP under Wine pools idle
+    // connections for the whole process, past the session's end, where libcurl's transfer closes
+    // its own.
     DWORD disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS |
-                     WINHTTP_DISABLE_AUTHENTICATION | WINHTTP_DISABLE_KEEP_ALIVE;
+                     WINHTTP_DISABLE_AUTHENTICATION |
+                     (exchange.keepConnection ? 0 : WINHTTP_DISABLE_KEEP_ALIVE);
     DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
     if (!WinHttpSetOption(request.handle, WINHTTP_OPTION_DISABLE_FEATURE, &disabled,

@@ -1,4 +1,5 @@
 #include "platform/http.hpp"
+#include "platform/http_ranges.hpp"
 #include "support/loopback_server.hpp"
 #include "support/raw_socket.hpp"
 #include "support/temp_dir.hpp"
@@ -8,6 +9,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -615,6 +617,103 @@ TEST_F(HttpTest, TextOverTheLimitGivesNoResponse) {
 
     httpLimits().maxTextBytes = HttpLimits().maxTextBytes;
     EXPECT_FALSE(fetchText(server.url("/endless")));
+}
+
+// Pieces of one file over one fetcher: each the bytes asked for, all over one connection, a
+// redirect followed; a range past the end of the file gives false.
+TEST_F(HttpTest, RangeFetcherGetsEachRangeOverOneConnection) {
+    std::string payload(200 * 1024 + 3, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<char>((i * 7919u) >> 3);
+    }
+    LoopbackServer server;
+    std::set<int> clientPorts;
+    std::vector<std::string> ranges;
+    server.server().Get("/pack", [&](const httplib::Request& req, httplib::Response& res) {
+        clientPorts.insert(req.remote_port);
+        ranges.push_back(req.get_header_value("Range"));
+        res.set_content(payload, "application/octet-stream");
+    });
+    server.server().Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/pack");
+    });
+    server.start();
+
+    RangeFetcher fetcher;
+    const std::pair<std::uint64_t, std::uint64_t> asked[] = {
+        {0, 1}, {70000, 130000}, {payload.size() - 9, 9}};
+    for (const auto& [first, length] : asked) {
+        std::string got;
+        ASSERT_TRUE(fetcher.fetchRange(server.url("/pack"), first, length,
+                                       [&](const char* data, std::size_t size) {
+                                           got.append(data, size);
+                                           return true;
+                                       }))
+            << first;
+        EXPECT_TRUE(got == payload.substr(first, length)) << first;
+    }
+    EXPECT_EQ(ranges,
+              (std::vector<std::string>{"bytes=0-0", "bytes=70000-199999", "bytes=204794-204802"}));
+    EXPECT_EQ(clientPorts.size(), 1u);
+
+    std::string moved;
+    EXPECT_TRUE(fetcher.fetchRange(server.url("/moved"), 5, 3, [&](const char* d, std::size_t n) {
+        moved.append(d, n);
+        return true;
+    }));
+    EXPECT_EQ(moved, payload.substr(5, 3));
+    const auto none = [](const char*, std::size_t) { return true; };
+    EXPECT_FALSE(fetcher.fetchRange(server.url("/pack"), payload.size(), 1, none));
+    EXPECT_FALSE(fetcher.fetchRange(server.url("/pack"), 0, 0, none));
+}
+
+// Bytes 10 to 19 asked for; whatever answer is not exactly them gives false, and the caller never
+// gets more than ten bytes, nor any byte of a body that is not that range.
+TEST_F(HttpTest, RangeFetcherRefusesAnythingButTheRangeAsked) {
+    struct Case {
+        const char* what;
+        std::string answer;
+        bool bodyTaken; // the answer is the range asked for, up to where it goes wrong
+    };
+    const std::string ten(10, 'r');
+    const Case cases[] = {
+        {"200 whole file", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(100, 'w'),
+         false},
+        {"another range",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-9/100\r\nContent-Length: "
+         "10\r\n\r\n" +
+             ten,
+         false},
+        {"no Content-Range", "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\n\r\n" + ten,
+         false},
+        {"short body",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/100\r\nContent-Length: "
+         "4\r\n\r\nrrrr",
+         true},
+        {"cut short",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/100\r\nContent-Length: "
+         "10\r\n\r\nrrrr",
+         true},
+        {"more than asked",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/100\r\nContent-Length: "
+         "30\r\n\r\n" +
+             std::string(30, 'r'),
+         true},
+    };
+    for (const Case& c : cases) {
+        RawServer server([&](Socket fd, RawServer&) { RawServer::send(fd, c.answer); });
+        RangeFetcher fetcher;
+        std::string got;
+        EXPECT_FALSE(fetcher.fetchRange(server.url("/pack"), 10, 10,
+                                        [&](const char* data, std::size_t size) {
+                                            got.append(data, size);
+                                            return true;
+                                        }))
+            << c.what;
+        EXPECT_LE(got.size(), 10u) << c.what;
+        EXPECT_TRUE(c.bodyTaken || got.empty()) << c.what;
+        EXPECT_EQ(got.find_first_not_of('r'), std::string::npos) << c.what;
+    }
 }
 
 } // namespace
