@@ -1,4 +1,5 @@
 #include "platform/http.hpp"
+#include "platform/http_ranges.hpp"
 #include "support/loopback_server.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_ca.hpp"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <openssl/ssl.h>
+#include <optional>
 
 namespace orvanta {
 namespace {
@@ -14,6 +16,16 @@ using test::fileExists;
 using test::LoopbackServer;
 using test::readFile;
 using test::TempDir;
+
+// Bytes 7 to 11 of the game ("build") through a fetcher of their own; none when refused.
+std::optional<std::string> piece(const std::string& url) {
+    std::string got;
+    const bool whole = RangeFetcher().fetchRange(url, 7, 5, [&](const char* data, std::size_t n) {
+        got.append(data, n);
+        return true;
+    });
+    return whole ? std::optional(got) : std::nullopt;
+}
 
 void serveGame(LoopbackServer& server) {
     server.server().Get("/game", [](const httplib::Request&, httplib::Response& res) {
@@ -53,6 +65,7 @@ TEST_F(HttpsTest, ServerCertifiedByTheTrustedCaIsAccepted) {
     EXPECT_EQ(response->body, "secure build");
     ASSERT_TRUE(downloadToFile(server.url("/game"), dir.file("game"), {}));
     EXPECT_EQ(readFile(dir.file("game")), "secure build");
+    EXPECT_EQ(piece(server.url("/game")).value_or("refused"), "build");
 }
 
 // The server would accept anything OpenSSL still has: TLS 1.0 and security level 0. The system
@@ -98,6 +111,7 @@ TEST_F(HttpsTest, UntrustedMismatchedOrWeakCertificatesAndProtocolsAreRejected) 
         EXPECT_FALSE(fetchText(server.url("/game"))) << c.what;
         EXPECT_FALSE(downloadToFile(server.url("/game"), dir.file("game"), {})) << c.what;
         EXPECT_FALSE(fileExists(dir.file("game"))) << c.what;
+        EXPECT_FALSE(piece(server.url("/game"))) << c.what;
     }
 }
 
@@ -134,6 +148,7 @@ TEST_F(HttpsTest, RedirectsNeverLeaveHttps) {
         EXPECT_FALSE(fetchText(url)) << url;
         EXPECT_FALSE(downloadToFile(url, dir.file("game"), {})) << url;
         EXPECT_FALSE(fileExists(dir.file("game"))) << url;
+        EXPECT_FALSE(piece(url)) << url;
     }
 }
 

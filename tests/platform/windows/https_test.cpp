@@ -3,6 +3,7 @@
 // ORVANTA_TEST_TLS_SERVERS. Wine's WinHTTP refuses certificates for IP addresses, so the servers
 // are reached as localhost.
 #include "platform/http.hpp"
+#include "platform/http_ranges.hpp"
 #include "support/loopback_server.hpp"
 #include "support/temp_dir.hpp"
 
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 
 namespace orvanta {
 namespace {
@@ -18,6 +20,16 @@ using test::fileExists;
 using test::LoopbackServer;
 using test::TempDir;
 using test::writeFile;
+
+// Bytes 7 to 11 of url ("build" of the game) through a fetcher of their own; none when refused.
+std::optional<std::string> piece(const std::string& url) {
+    std::string got;
+    const bool whole = RangeFetcher().fetchRange(url, 7, 5, [&](const char* data, std::size_t n) {
+        got.append(data, n);
+        return true;
+    });
+    return whole ? std::optional(got) : std::nullopt;
+}
 
 class HttpsTest : public testing::Test {
   protected:
@@ -33,6 +45,9 @@ class HttpsTest : public testing::Test {
         }
         ASSERT_EQ(ports_.size(), 7u) << "no TLS servers listed in " << folder_ << "/ports";
         httpLimits().caBundle = caBundle();
+        // The servers answer no Range of their own: this file is the answer to one.
+        writeFile(folder_ + "/www/piece", "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes "
+                                          "7-11/12\r\nContent-Length: 5\r\n\r\nbuild");
     }
     void TearDown() override { httpLimits() = savedLimits_; }
 
@@ -61,6 +76,7 @@ TEST_F(HttpsTest, ServerCertifiedByTheTrustedCaIsAccepted) {
     EXPECT_EQ(response->body, "secure build");
     ASSERT_TRUE(downloadToFile(url("trusted", "/game"), dir.file("game"), {}));
     EXPECT_EQ(test::readFile(dir.file("game")), "secure build");
+    EXPECT_EQ(piece(url("trusted", "/piece")).value_or("refused"), "build");
 }
 
 // The servers accept TLS 1.0 at security level 0; what is refused, the launcher refuses.
@@ -80,6 +96,7 @@ TEST_F(HttpsTest, UntrustedMismatchedOrWeakCertificatesAndProtocolsAreRejected) 
         EXPECT_FALSE(fetchText(url(c.server, "/game"))) << what;
         EXPECT_FALSE(downloadToFile(url(c.server, "/game"), dir.file("game"), {})) << what;
         EXPECT_FALSE(fileExists(dir.file("game"))) << what;
+        EXPECT_FALSE(piece(url(c.server, "/piece"))) << what;
     }
 }
 
@@ -107,6 +124,7 @@ TEST_F(HttpsTest, RedirectsNeverLeaveHttps) {
         EXPECT_FALSE(fetchText(refused)) << refused;
         EXPECT_FALSE(downloadToFile(refused, dir.file("game"), {})) << refused;
         EXPECT_FALSE(fileExists(dir.file("game"))) << refused;
+        EXPECT_FALSE(piece(refused)) << refused;
     }
 }
 
