@@ -686,6 +686,11 @@ TEST_F(HttpTest, RangeFetcherRefusesAnythingButTheRangeAsked) {
          false},
         {"no Content-Range", "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\n\r\n" + ten,
          false},
+        {"range past the file's end",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/15\r\nContent-Length: "
+         "10\r\n\r\n" +
+             ten,
+         false},
         {"short body",
          "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/100\r\nContent-Length: "
          "4\r\n\r\nrrrr",
