@@ -162,6 +162,9 @@ std::string manifestJson(const UpdateManifest& manifest, const std::string& publ
     document["game_version"] = manifest.game_version;
     document["game_url"] = manifest.game_url;
     document["game_sha256"] = manifest.game_sha256;
+    if (manifest.game_size) {
+        document["game_size"] = std::to_string(*manifest.game_size);
+    }
     if (!manifest.game_chunks_url.empty()) {
         document["game_chunks_url"] = manifest.game_chunks_url;
         document["game_chunks_sha256"] = manifest.game_chunks_sha256;

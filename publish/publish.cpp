@@ -4,6 +4,7 @@
 #include "platform/small_file.hpp"
 #include "update/signed_manifest.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,7 +22,8 @@ bool announcesTheSame(const UpdateManifest& a, const UpdateManifest& b) {
            a.game_sha256 == b.game_sha256 && a.game_chunks_url == b.game_chunks_url &&
            a.game_chunks_sha256 == b.game_chunks_sha256 &&
            a.launcher_version == b.launcher_version && a.launcher_url == b.launcher_url &&
-           a.launcher_sha256 == b.launcher_sha256 && a.changelog == b.changelog;
+           a.launcher_sha256 == b.launcher_sha256 && a.changelog == b.changelog &&
+           a.game_size == b.game_size;
 }
 
 } // namespace
@@ -117,6 +119,11 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         return fail(game.error);
     }
     manifest.game_sha256 = game.sha256;
+    const std::uintmax_t gameSize = fs::file_size(channel + "/" + gameName, ec);
+    if (ec) {
+        return fail("cannot read the size of the published game file: " + ec.message());
+    }
+    manifest.game_size = static_cast<std::uint64_t>(gameSize);
     if (game.replaced) {
         outcome.result.replacedFiles.push_back(gameName);
     }
@@ -188,7 +195,8 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         return fail("the manifest read back from " + manifestPath +
                     " differs from what was written");
     }
-    if (sha256File(channel + "/" + gameName) != parsed->game_sha256) {
+    if (sha256File(channel + "/" + gameName) != parsed->game_sha256 ||
+        fs::file_size(channel + "/" + gameName, ec) != parsed->game_size) {
         return fail("the published game file no longer matches the manifest's digest");
     }
     if (request.chunks && sha256File(channel + "/" + indexName) != parsed->game_chunks_sha256) {

@@ -309,18 +309,26 @@ TEST_F(LauncherTest, FailedDownloadOrVerificationLeavesTheInstalledGame) {
         int status;
         std::string sha;
         const char* message;
+        std::string gameSize; // empty: the manifest announces no size
     };
     const std::string good = digestOf(gameV2);
     const Case cases[] = {
-        {404, "auto", "Download failed. Check your internet connection."},
-        {200, std::string(64, 'a'), "Download verification failed."},
-        {200, good.substr(0, 63), "Download verification failed."},
+        {404, "auto", "Download failed. Check your internet connection.", ""},
+        {200, std::string(64, 'a'), "Download verification failed.", ""},
+        {200, good.substr(0, 63), "Download verification failed.", ""},
+        {200, "auto", "Download failed. Check your internet connection.",
+         std::to_string(gameV2.size() - 1)},
+        {200, "auto", "Download verification failed.", std::to_string(gameV2.size() + 1)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.message + (" / " + c.sha));
+        SCOPED_TRACE(c.message + (" / " + c.sha + " / " + c.gameSize));
         installOld("1.0", "old build");
         channel.gameStatus = c.status;
         serve("2.0", gameV2, c.sha);
+        if (!c.gameSize.empty()) {
+            channel.manifestBody.insert(channel.manifestBody.rfind('}'),
+                                        R"(, "game_size": ")" + c.gameSize + "\"");
+        }
         auto l = makeLauncher();
         l->checkForUpdates();
         expectError(*l, c.message);

@@ -43,6 +43,8 @@ TEST(PublishBuild, WritesTheGameAndAManifestTheLauncherAccepts) {
     EXPECT_EQ(parsed->game_url,
               "https://cdn.example.test/games/orvanta-downloads/Orvanta-1.2.0.exe");
     EXPECT_EQ(parsed->game_sha256, sha256Abc);
+    EXPECT_NE(json.find(R"("game_size": "3")"), std::string::npos);
+    EXPECT_EQ(parsed->game_size, 3u);
     EXPECT_EQ(parsed->changelog, "");
     // Without a launcher build the launcher keys are absent rather than announcing nothing.
     EXPECT_EQ(json.find("launcher_"), std::string::npos);
@@ -216,6 +218,7 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         ASSERT_EQ(outcome.error, "");
         const std::string manifest = readFile(channel + "/manifest.json");
         EXPECT_EQ(manifestPublishedAt(manifest), step.publishedAt);
+        EXPECT_EQ(parseManifest(manifest)->game_size, 3u);
         const std::string& newKey = std::string(step.key) == "studio-a.pem" ? keyA : keyB;
         EXPECT_TRUE(signs(channel, 0, manifest, newKey));
         EXPECT_EQ(parseSignatureFile(readFile(channel + "/manifest.json.sig"))->size(), step.lines);
