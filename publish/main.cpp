@@ -19,7 +19,7 @@ constexpr int exitUsage = 2;
 constexpr const char* helpText =
     R"(Usage: orvanta-publish --game PATH --version TEXT --base-url URL --out DIR
                        [--changelog FILE] [--launcher PATH --launcher-version TEXT]
-                       [--signing-key KEY.pem] [--no-chunks]
+                       [--signing-key KEY.pem [--allow-clock-behind]] [--no-chunks]
        orvanta-publish keygen --out DIR
 
 Publishes a game build for the Orvanta launcher. Writes DIR/orvanta-downloads/ with the game
@@ -44,6 +44,10 @@ Options:
                            ORVANTA_MANIFEST_PUBLIC_KEYS require it)
   --no-chunks              write no chunk files: launchers then always download the whole
                            game file
+  --allow-clock-behind     with --signing-key: publish even though the channel's manifest is
+                           dated later than this machine's clock (a past publication from a
+                           clock set ahead); the new manifest is dated one second after it.
+                           Without it such a publication is refused
   --help, -h               show this help and exit
 
 Each option takes its value as the next argument or after '=' (--version=1.4.2).
@@ -132,14 +136,22 @@ int main(int argc, char** argv) {
         return keygen({arguments.begin() + 1, arguments.end()});
     }
 
-    // The one option without a value.
-    if (const auto noChunks = std::find(arguments.begin(), arguments.end(), "--no-chunks");
-        noChunks != arguments.end()) {
-        arguments.erase(noChunks);
-        if (std::find(arguments.begin(), arguments.end(), "--no-chunks") != arguments.end()) {
-            return usageError("option given twice: --no-chunks");
+    // The options without a value.
+    struct Flag {
+        std::string_view name;
+        bool* target;
+        bool value;
+    };
+    for (const Flag& flag : {Flag{"--no-chunks", &request.chunks, false},
+                             Flag{"--allow-clock-behind", &request.allowClockBehind, true}}) {
+        if (const auto found = std::find(arguments.begin(), arguments.end(), flag.name);
+            found != arguments.end()) {
+            arguments.erase(found);
+            if (std::find(arguments.begin(), arguments.end(), flag.name) != arguments.end()) {
+                return usageError("option given twice: " + std::string(flag.name));
+            }
+            *flag.target = flag.value;
         }
-        request.chunks = false;
     }
 
     std::map<std::string, bool, std::less<>> seen;

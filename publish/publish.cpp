@@ -4,6 +4,7 @@
 #include "platform/small_file.hpp"
 #include "update/signed_manifest.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -104,9 +105,14 @@ PublishOutcome publishBuild(const PublishRequest& request) {
             return fail("cannot read the clock");
         }
         if (isPublishedAt(previousAt) && publishedAt < previousAt) {
-            return fail("the channel's manifest was published at " + previousAt +
-                        ", later than this machine's clock (" + publishedAt +
-                        "): launchers that accepted it would refuse this build; check the clock");
+            if (!request.allowClockBehind) {
+                return fail("the channel's manifest was published at " + previousAt +
+                            ", later than this machine's clock (" + publishedAt +
+                            "): launchers that accepted it would refuse this build; check the "
+                            "clock, or if that date is wrong, publish with --allow-clock-behind");
+            }
+            // Launchers built before they capped the record at their clock hold the old date.
+            publishedAt = formatPublishedAt(*publishedAtTime(previousAt) + std::chrono::seconds(1));
         }
     }
 

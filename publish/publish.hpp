@@ -28,6 +28,9 @@ struct PublishRequest {
     std::string signingKeyPath; // a PEM P-256 private key: sign the manifest; empty: do not
     std::time_t now = 0;        // the publication time for a signed manifest; 0: the clock's
     bool chunks = true;         // also write the chunk pack and index and announce them
+    // The channel's manifest is dated later than the clock: publish anyway, dated one second
+    // after it, which every launcher that accepted it takes.
+    bool allowClockBehind = false;
 };
 
 // What a successful publication wrote.

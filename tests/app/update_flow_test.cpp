@@ -157,6 +157,29 @@ TEST_F(LauncherTest, WithAKeyOnlyASignedManifestIsInstalled) {
     EXPECT_EQ(channel.signatureRequests, 3);
 }
 
+// A release dated 2099 by a wrong clock is installed, and the honest release after it too.
+TEST_F(LauncherTest, AManifestDatedAheadOfTheClockLocksNoOneOut) {
+    const std::string signing = std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/";
+    auto l = makeLauncher({readFile(signing + "studio-a.pub.pem")});
+    channel.signatureStatus = 200;
+    for (const auto& [version, publishedAt] :
+         {std::pair<std::string, std::string>{"1.2.0", "2099-01-01T00:00:00Z"},
+          {"1.3.0", publishedAtNow()}}) {
+        SCOPED_TRACE(version);
+        serve(version, gameV2 + version);
+        channel.manifestBody.insert(channel.manifestBody.rfind('}'),
+                                    R"(, "published_at": ")" + publishedAt + "\"");
+        channel.signatureBody = encodeSignatureLine(signData(channel.manifestBody,
+                                                             readFile(signing + "studio-a.pem"))) +
+                                "\n";
+        l->resetForRetry();
+        l->checkForUpdates();
+        expectReady(*l);
+        EXPECT_EQ(readFile(exe()), gameV2 + version);
+        EXPECT_LE(readFile(installDir() + "/published_at.txt"), publishedAtNow());
+    }
+}
+
 TEST_F(LauncherTest, FirstStartDownloadsVerifiesInstallsAndIsReady) {
     serve("1.2.0", gameV2, "auto",
           "Harvest festival: pumpkins and sunflowers arrive in the autumn fields today.");

@@ -101,8 +101,9 @@ TEST(PublishProgram, HelpDescribesEveryOption) {
     TempDir dir;
     const RunResult run = runPublish(dir, {"--game", "x", "--help"});
     EXPECT_EQ(run.exitCode, 0);
-    for (const char* option : {"--game", "--version", "--base-url", "--changelog", "--launcher ",
-                               "--launcher-version", "--out", "--no-chunks", "--help"}) {
+    for (const char* option :
+         {"--game", "--version", "--base-url", "--changelog", "--launcher ", "--launcher-version",
+          "--out", "--no-chunks", "--signing-key", "--allow-clock-behind", "--help"}) {
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
     }
 }

@@ -201,19 +201,24 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         std::time_t now;
         const char* publishedAt;
         std::size_t lines;
+        bool allowClockBehind = false;
     };
     std::string previous;
+    std::string previousKey;
     for (const Step& step :
          std::vector<Step>{{"1.0", "studio-a.pem", 1717318200, "2024-06-02T08:50:00Z", 1},
                            {"1.1", "studio-a.pem", 1717320600, "2024-06-02T09:30:00Z", 2},
                            {"1.1", "studio-a.pem", 1717320600, "2024-06-02T09:30:00Z", 2},
                            // A new key cannot tell the old manifest's line: all old lines stay.
-                           {"1.2", "studio-b.pem", 1717407000, "2024-06-03T09:30:00Z", 3}}) {
+                           {"1.2", "studio-b.pem", 1717407000, "2024-06-03T09:30:00Z", 3},
+                           // A clock behind the channel's date: one second after it.
+                           {"1.3", "studio-b.pem", 1717400000, "2024-06-03T09:30:01Z", 2, true}}) {
         SCOPED_TRACE(step.version);
         PublishRequest request = requestFor(dir, step.version);
         request.signingKeyPath =
             std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/" + step.key;
         request.now = step.now;
+        request.allowClockBehind = step.allowClockBehind;
         const PublishOutcome outcome = publishBuild(request);
         ASSERT_EQ(outcome.error, "");
         const std::string manifest = readFile(channel + "/manifest.json");
@@ -223,12 +228,13 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         EXPECT_TRUE(signs(channel, 0, manifest, newKey));
         EXPECT_EQ(parseSignatureFile(readFile(channel + "/manifest.json.sig"))->size(), step.lines);
         if (!previous.empty()) {
-            EXPECT_TRUE(signs(channel, 1, previous, keyA));
+            EXPECT_TRUE(signs(channel, 1, previous, previousKey));
         }
         previous = manifest;
+        previousKey = newKey;
     }
-    // Three builds with their chunk files, the manifest and its signatures.
-    EXPECT_EQ(filesIn(channel).size(), 11u);
+    // Four builds with their chunk files, the manifest and its signatures.
+    EXPECT_EQ(filesIn(channel).size(), 14u);
 }
 
 TEST(PublishSigned, RefusesWhatLaunchersWouldRefuseAndLeavesTheChannelAlone) {

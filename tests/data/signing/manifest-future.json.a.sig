@@ -1,0 +1,1 @@
+Sio10VX1T+8WVk8owDQJ4rX1p5e6JviThYSlIcMG7/m/Irs711mvHj3Hi+q4lgKm3CxsvOsO0ywXili6FSvraQ==
