@@ -39,9 +39,10 @@ Options:
   --launcher PATH          a launcher build to announce alongside (optional; needs
                            --launcher-version)
   --launcher-version TEXT  the launcher build's version text (with --launcher)
-  --signing-key KEY.pem    sign the manifest: adds "published_at" and writes
-                           manifest.json.sig before the manifest (launchers built with
-                           ORVANTA_MANIFEST_PUBLIC_KEYS require it)
+  --signing-key KEY.pem    sign the manifest: adds "published_at" and "channel" (the
+                           manifest's address) and writes manifest.json.sig before the
+                           manifest (launchers built with ORVANTA_MANIFEST_PUBLIC_KEYS
+                           require it, for the address they were built with)
   --no-chunks              write no chunk files: launchers then always download the whole
                            game file
   --allow-clock-behind     with --signing-key: publish even though the channel's manifest is

@@ -157,7 +157,8 @@ ChangelogText readChangelog(const std::string& path) {
     return {normalized, {}};
 }
 
-std::string manifestJson(const UpdateManifest& manifest, const std::string& publishedAt) {
+std::string manifestJson(const UpdateManifest& manifest, const std::string& publishedAt,
+                         const std::string& channel) {
     nlohmann::ordered_json document;
     document["game_version"] = manifest.game_version;
     document["game_url"] = manifest.game_url;
@@ -176,6 +177,9 @@ std::string manifestJson(const UpdateManifest& manifest, const std::string& publ
         document["launcher_sha256"] = manifest.launcher_sha256;
     }
     document["changelog"] = manifest.changelog;
+    if (!channel.empty()) {
+        document["channel"] = channel;
+    }
     if (!publishedAt.empty()) {
         document["published_at"] = publishedAt;
     }

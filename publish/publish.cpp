@@ -170,7 +170,10 @@ PublishOutcome publishBuild(const PublishRequest& request) {
     }
     manifest.changelog = changelog;
 
-    const std::string manifestText = manifestJson(manifest, publishedAt);
+    // A signed manifest names the one address it may be served at.
+    const std::string manifestAddress = channelUrl(base.url, manifestFileName);
+    const std::string manifestText =
+        manifestJson(manifest, publishedAt, signing ? manifestAddress : std::string());
     if (signing) {
         // Launchers that carry a key install nothing unverified.
         if (manifest.game_sha256.empty()) {
@@ -215,7 +218,8 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         const std::string signatures =
             readSmallFile(signaturePath, maxSignatureFileBytes).value_or(std::string());
         if (!signatureFileVerifies(signatures, written, key.publicKeyPem) ||
-            manifestPublishedAt(written) != publishedAt) {
+            manifestPublishedAt(written) != publishedAt ||
+            manifestChannel(written) != manifestAddress) {
             return fail("the signature read back from " + signaturePath +
                         " does not verify the manifest");
         }
@@ -227,7 +231,7 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         outcome.result.signaturePath = signaturePath;
         outcome.result.publishedAt = publishedAt;
     }
-    outcome.result.manifestUrl = channelUrl(base.url, manifestFileName);
+    outcome.result.manifestUrl = manifestAddress;
     return outcome;
 }
 

@@ -167,14 +167,17 @@ bool isPublishedAt(const std::string& text) {
            number(text, 17, 2) <= 60;
 }
 
-std::string manifestPublishedAt(const std::string& manifestText) {
+namespace {
+
+// The string under key at the top of the manifest; empty when missing or not a string.
+std::string manifestString(const std::string& manifestText, const char* key) {
     try {
         const nlohmann::json document =
             nlohmann::json::parse(manifestText, nullptr, /*allow_exceptions=*/false);
         if (!document.is_object()) {
             return {};
         }
-        const auto it = document.find("published_at");
+        const auto it = document.find(key);
         if (it == document.end() || !it->is_string()) {
             return {};
         }
@@ -182,6 +185,16 @@ std::string manifestPublishedAt(const std::string& manifestText) {
     } catch (...) {
         return {};
     }
+}
+
+} // namespace
+
+std::string manifestPublishedAt(const std::string& manifestText) {
+    return manifestString(manifestText, "published_at");
+}
+
+std::string manifestChannel(const std::string& manifestText) {
+    return manifestString(manifestText, "channel");
 }
 
 std::optional<std::chrono::sys_seconds> publishedAtTime(const std::string& text) {
@@ -215,8 +228,8 @@ std::string publishedAtNow() {
     return formatPublishedAt(floor<seconds>(system_clock::now()));
 }
 
-bool acceptSignedManifest(const std::string& manifestAddress, const std::string& manifestText,
-                          const UpdateManifest& manifest,
+bool acceptSignedManifest(const std::string& manifestAddress, const std::string& channel,
+                          const std::string& manifestText, const UpdateManifest& manifest,
                           const std::vector<std::string>& publicKeys,
                           const std::string& recordPath) {
     const std::optional<HttpResponse> response = fetchText(manifestAddress + signatureSuffix);
@@ -225,6 +238,10 @@ bool acceptSignedManifest(const std::string& manifestAddress, const std::string&
     }
     const std::optional<std::vector<std::string>> signatures = parseSignatureFile(response->body);
     if (!signatures || !signatureMatches(manifestText, *signatures, publicKeys)) {
+        return false;
+    }
+    // A manifest signed for another channel of the same studio must not be served in its place.
+    if (manifestChannel(manifestText) != channel) {
         return false;
     }
     // A signed build is always verified after its download.

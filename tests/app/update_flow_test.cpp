@@ -127,6 +127,8 @@ TEST_F(LauncherTest, WithAKeyOnlyASignedManifestIsInstalled) {
     serve("1.2.0", gameV2);
     std::string signedBody = channel.manifestBody;
     signedBody.insert(signedBody.rfind('}'), R"(, "published_at": "2024-06-02T09:30:00Z")");
+    signedBody.insert(signedBody.rfind('}'),
+                      R"(, "channel": ")" + server.url("/orvanta-downloads/manifest.json") + "\"");
     channel.signatureBody =
         encodeSignatureLine(signData(signedBody, readFile(signing + "studio-a.pem"))) + "\n";
     channel.manifestBody = signedBody;
@@ -168,7 +170,8 @@ TEST_F(LauncherTest, AManifestDatedAheadOfTheClockLocksNoOneOut) {
         SCOPED_TRACE(version);
         serve(version, gameV2 + version);
         channel.manifestBody.insert(channel.manifestBody.rfind('}'),
-                                    R"(, "published_at": ")" + publishedAt + "\"");
+                                    R"(, "published_at": ")" + publishedAt + R"(", "channel": ")" +
+                                        server.url("/orvanta-downloads/manifest.json") + "\"");
         channel.signatureBody = encodeSignatureLine(signData(channel.manifestBody,
                                                              readFile(signing + "studio-a.pem"))) +
                                 "\n";

@@ -48,6 +48,7 @@ TEST(PublishBuild, WritesTheGameAndAManifestTheLauncherAccepts) {
     EXPECT_EQ(parsed->changelog, "");
     // Without a launcher build the launcher keys are absent rather than announcing nothing.
     EXPECT_EQ(json.find("launcher_"), std::string::npos);
+    EXPECT_EQ(json.find("channel"), std::string::npos); // only a signed manifest names it
     EXPECT_EQ(outcome.result.manifestUrl,
               "https://cdn.example.test/games/orvanta-downloads/manifest.json");
 }
@@ -224,6 +225,8 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         const std::string manifest = readFile(channel + "/manifest.json");
         EXPECT_EQ(manifestPublishedAt(manifest), step.publishedAt);
         EXPECT_EQ(parseManifest(manifest)->game_size, 3u);
+        EXPECT_EQ(manifestChannel(manifest),
+                  "https://cdn.example.test/games/orvanta-downloads/manifest.json");
         const std::string& newKey = std::string(step.key) == "studio-a.pem" ? keyA : keyB;
         EXPECT_TRUE(signs(channel, 0, manifest, newKey));
         EXPECT_EQ(parseSignatureFile(readFile(channel + "/manifest.json.sig"))->size(), step.lines);

@@ -22,12 +22,16 @@ const std::string newManifest = data("manifest-new.json");
 const std::string oldManifest = data("manifest-old.json");
 const std::string noDigestManifest = data("manifest-no-digest.json");
 const std::string futureManifest = data("manifest-future.json"); // dated 2099
+const std::string noChannelManifest = data("manifest-no-channel.json");
 const std::string newByA = data("manifest-new.json.a.sig");
 const std::string newByB = data("manifest-new.json.b.sig");
 const std::string newByStranger = data("manifest-new.json.stranger.sig");
 const std::string oldByA = data("manifest-old.json.a.sig");
 const std::string noDigestByA = data("manifest-no-digest.json.a.sig");
 const std::string futureByA = data("manifest-future.json.a.sig");
+const std::string noChannelByA = data("manifest-no-channel.json.a.sig");
+// The channel the signed test manifests name.
+const std::string cdnChannel = "https://cdn.example.test/orvanta-downloads/manifest.json";
 const std::string keyA = data("studio-a.pub.pem");
 const std::string keyB = data("studio-b.pub.pem");
 constexpr const char* newTime = "2024-06-02T09:30:00Z";
@@ -55,6 +59,7 @@ struct Row {
     std::string recordBefore; // empty: no record
     bool accepted = false;
     bool recordsNow = false; // the record afterwards holds the clock's time, not published_at
+    std::string channel = cdnChannel; // the address the launcher was built with
 };
 
 TEST(SignedManifest, AcceptsOnlyASignedCurrentManifestAndKeepsTheRecord) {
@@ -105,6 +110,16 @@ TEST(SignedManifest, AcceptsOnlyASignedCurrentManifestAndKeepsTheRecord) {
          {keyA},
          "2099-06-01T00:00:00Z",
          false},
+        {"no channel", noChannelManifest, noChannelByA, 200, {keyA}, "", false},
+        {"another channel",
+         newManifest,
+         newByA,
+         200,
+         {keyA},
+         "",
+         false,
+         false,
+         "https://cdn.example.test/beta/orvanta-downloads/manifest.json"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -129,8 +144,8 @@ TEST(SignedManifest, AcceptsOnlyASignedCurrentManifestAndKeepsTheRecord) {
         ASSERT_TRUE(parsed.has_value());
 
         const std::string before = publishedAtNow();
-        EXPECT_EQ(acceptSignedManifest(server.url("/manifest.json"), row.manifest, *parsed,
-                                       row.keys, record),
+        EXPECT_EQ(acceptSignedManifest(server.url("/manifest.json"), row.channel, row.manifest,
+                                       *parsed, row.keys, record),
                   row.accepted);
         const std::string after = publishedAtNow();
         EXPECT_EQ(requests, row.status == -1 ? 0 : 1);
