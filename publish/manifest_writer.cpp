@@ -158,7 +158,7 @@ ChangelogText readChangelog(const std::string& path) {
 }
 
 std::string manifestJson(const UpdateManifest& manifest, const std::string& publishedAt,
-                         const std::string& channel) {
+                         const std::string& channel, const std::string& expiresAt) {
     nlohmann::ordered_json document;
     document["game_version"] = manifest.game_version;
     document["game_url"] = manifest.game_url;
@@ -182,6 +182,9 @@ std::string manifestJson(const UpdateManifest& manifest, const std::string& publ
     }
     if (!publishedAt.empty()) {
         document["published_at"] = publishedAt;
+    }
+    if (!expiresAt.empty()) {
+        document["expires_at"] = expiresAt;
     }
     // Every text was checked to be UTF-8, so dump cannot fail; replace keeps it from throwing
     // even so.

@@ -4,7 +4,6 @@
 #include "platform/small_file.hpp"
 #include "update/signed_manifest.hpp"
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -98,22 +97,18 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         return fail("the channel in " + channel + " is signed (" + signatureFileName +
                     " is there): publish with --signing-key");
     }
+    if (request.expiresInDays != 0 && !signing) {
+        return fail("--expires-in needs --signing-key");
+    }
+    std::string expiresAt;
     if (signing) {
-        publishedAt = publishedAtText(request.now != 0 ? request.now : std::time(nullptr));
-        const std::string previousAt = manifestPublishedAt(previousManifest);
-        if (publishedAt.empty()) {
-            return fail("cannot read the clock");
+        PublicationTimes times = publicationTimes(previousManifest, request.now,
+                                                  request.allowClockBehind, request.expiresInDays);
+        if (!times.error.empty()) {
+            return fail(times.error);
         }
-        if (isPublishedAt(previousAt) && publishedAt < previousAt) {
-            if (!request.allowClockBehind) {
-                return fail("the channel's manifest was published at " + previousAt +
-                            ", later than this machine's clock (" + publishedAt +
-                            "): launchers that accepted it would refuse this build; check the "
-                            "clock, or if that date is wrong, publish with --allow-clock-behind");
-            }
-            // Launchers built before they capped the record at their clock hold the old date.
-            publishedAt = formatPublishedAt(*publishedAtTime(previousAt) + std::chrono::seconds(1));
-        }
+        publishedAt = std::move(times.publishedAt);
+        expiresAt = std::move(times.expiresAt);
     }
 
     UpdateManifest& manifest = outcome.result.manifest;
@@ -173,7 +168,7 @@ PublishOutcome publishBuild(const PublishRequest& request) {
     // A signed manifest names the one address it may be served at.
     const std::string manifestAddress = channelUrl(base.url, manifestFileName);
     const std::string manifestText =
-        manifestJson(manifest, publishedAt, signing ? manifestAddress : std::string());
+        manifestJson(manifest, publishedAt, signing ? manifestAddress : std::string(), expiresAt);
     if (signing) {
         // Launchers that carry a key install nothing unverified.
         if (manifest.game_sha256.empty()) {

@@ -31,6 +31,7 @@ struct PublishRequest {
     // The channel's manifest is dated later than the clock: publish anyway, dated one second
     // after it, which every launcher that accepted it takes.
     bool allowClockBehind = false;
+    unsigned expiresInDays = 0; // a signed manifest expires this many days after it is dated
 };
 
 // What a successful publication wrote.
@@ -56,5 +57,16 @@ struct PublishOutcome {
     std::string error;
 };
 PublishOutcome publishBuild(const PublishRequest& request);
+
+// Signs the channel's live manifest again, for a channel that must not go stale: a new
+// published_at (and expires_at), the build and every other key left as they are.
+struct ResignRequest {
+    std::string signingKeyPath;
+    std::string outDirectory;
+    std::time_t now = 0; // 0: the clock's
+    bool allowClockBehind = false;
+    unsigned expiresInDays = 0; // 0: the resigned manifest does not expire
+};
+PublishOutcome resignManifest(const ResignRequest& request);
 
 } // namespace orvanta::publish

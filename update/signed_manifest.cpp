@@ -197,6 +197,24 @@ std::string manifestChannel(const std::string& manifestText) {
     return manifestString(manifestText, "channel");
 }
 
+bool manifestUnexpired(const std::string& manifestText, const std::string& now) {
+    try {
+        const nlohmann::json document =
+            nlohmann::json::parse(manifestText, nullptr, /*allow_exceptions=*/false);
+        if (!document.is_object()) {
+            return false;
+        }
+        const auto it = document.find("expires_at");
+        if (it == document.end()) {
+            return true;
+        }
+        return it->is_string() && isPublishedAt(it->get<std::string>()) &&
+               now <= it->get<std::string>();
+    } catch (...) {
+        return false;
+    }
+}
+
 std::optional<std::chrono::sys_seconds> publishedAtTime(const std::string& text) {
     using namespace std::chrono;
     if (!isPublishedAt(text)) {
@@ -244,6 +262,11 @@ bool acceptSignedManifest(const std::string& manifestAddress, const std::string&
     if (manifestChannel(manifestText) != channel) {
         return false;
     }
+    const std::string now = publishedAtNow();
+    // A manifest past its expiry may be a stale copy kept from the player on purpose.
+    if (!manifestUnexpired(manifestText, now)) {
+        return false;
+    }
     // A signed build is always verified after its download.
     if (manifest.game_sha256.empty()) {
         return false;
@@ -253,7 +276,6 @@ bool acceptSignedManifest(const std::string& manifestAddress, const std::string&
         return false;
     }
     const std::string recorded = readTrimmedFile(recordPath);
-    const std::string now = publishedAtNow();
     const bool clockReadable = isPublishedAt(now);
     // A record ahead of the clock came from a manifest dated in the future; holding it would
     // refuse every honest release until that date.

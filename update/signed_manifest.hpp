@@ -43,9 +43,14 @@ std::string formatPublishedAt(std::chrono::sys_seconds time);
 // This machine's clock as a publication time text.
 std::string publishedAtNow();
 
+// Whether a signed manifest is still valid at now: it has no "expires_at", or one that is a
+// publication time no earlier than now. Anything else under that key is refused.
+bool manifestUnexpired(const std::string& manifestText, const std::string& now);
+
 // Whether a launcher carrying publicKeys may use manifest, parsed from manifestText as fetched from
 // manifestAddress: one line of the signature file verifies with one of the keys, the manifest's
-// channel is exactly channel (the address the launcher was built with), game_sha256 is set, and
+// channel is exactly channel (the address the launcher was built with), it has not expired,
+// game_sha256 is set, and
 // published_at is no older than the one recorded at recordPath (a missing or damaged
 // record accepts any; one later than this machine's clock counts as now). An accepted newer
 // published_at replaces the record, but never with a time later than the clock, so a manifest

@@ -203,6 +203,8 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         const char* publishedAt;
         std::size_t lines;
         bool allowClockBehind = false;
+        unsigned expiresInDays = 0;
+        const char* expiresAt = nullptr; // with expiresInDays
     };
     std::string previous;
     std::string previousKey;
@@ -213,18 +215,26 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
                            // A new key cannot tell the old manifest's line: all old lines stay.
                            {"1.2", "studio-b.pem", 1717407000, "2024-06-03T09:30:00Z", 3},
                            // A clock behind the channel's date: one second after it.
-                           {"1.3", "studio-b.pem", 1717400000, "2024-06-03T09:30:01Z", 2, true}}) {
+                           {"1.3", "studio-b.pem", 1717400000, "2024-06-03T09:30:01Z", 2, true},
+                           {"1.4", "studio-b.pem", 1717493400, "2024-06-04T09:30:00Z", 2, false, 30,
+                            "2024-07-04T09:30:00Z"}}) {
         SCOPED_TRACE(step.version);
         PublishRequest request = requestFor(dir, step.version);
         request.signingKeyPath =
             std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/" + step.key;
         request.now = step.now;
         request.allowClockBehind = step.allowClockBehind;
+        request.expiresInDays = step.expiresInDays;
         const PublishOutcome outcome = publishBuild(request);
         ASSERT_EQ(outcome.error, "");
         const std::string manifest = readFile(channel + "/manifest.json");
         EXPECT_EQ(manifestPublishedAt(manifest), step.publishedAt);
         EXPECT_EQ(parseManifest(manifest)->game_size, 3u);
+        EXPECT_EQ(manifest.find("expires_at") != std::string::npos, step.expiresAt != nullptr);
+        if (step.expiresAt != nullptr) {
+            EXPECT_NE(manifest.find(std::string(R"("expires_at": ")") + step.expiresAt),
+                      std::string::npos);
+        }
         EXPECT_EQ(manifestChannel(manifest),
                   "https://cdn.example.test/games/orvanta-downloads/manifest.json");
         const std::string& newKey = std::string(step.key) == "studio-a.pem" ? keyA : keyB;
@@ -236,8 +246,32 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         previous = manifest;
         previousKey = newKey;
     }
-    // Four builds with their chunk files, the manifest and its signatures.
-    EXPECT_EQ(filesIn(channel).size(), 14u);
+    // Five builds with their chunk files, the manifest and its signatures.
+    EXPECT_EQ(filesIn(channel).size(), 17u);
+
+    // Signing the live manifest again: new dates, the same build, the replaced line carried on.
+    const std::string game = readFile(channel + "/Orvanta-1.4.exe");
+    for (const unsigned days : {7u, 0u}) {
+        ResignRequest resign;
+        resign.signingKeyPath =
+            std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/studio-b.pem";
+        resign.outDirectory = dir.file("out");
+        resign.now = days != 0 ? 1717579800 : 1717579807;
+        resign.expiresInDays = days;
+        ASSERT_EQ(resignManifest(resign).error, "");
+        const std::string manifest = readFile(channel + "/manifest.json");
+        EXPECT_EQ(manifestPublishedAt(manifest),
+                  days != 0 ? "2024-06-05T09:30:00Z" : "2024-06-05T09:30:07Z");
+        EXPECT_EQ(manifest.find("2024-06-12T09:30:00Z") != std::string::npos, days != 0);
+        EXPECT_EQ(manifest.find("expires_at") != std::string::npos, days != 0);
+        EXPECT_EQ(parseManifest(manifest)->game_url, parseManifest(previous)->game_url);
+        EXPECT_EQ(manifestChannel(manifest), manifestChannel(previous));
+        EXPECT_TRUE(signs(channel, 0, manifest, keyB));
+        EXPECT_TRUE(signs(channel, 1, previous, keyB));
+        EXPECT_EQ(readFile(channel + "/Orvanta-1.4.exe"), game);
+        previous = manifest;
+    }
+    EXPECT_EQ(filesIn(channel).size(), 17u);
 }
 
 TEST(PublishSigned, RefusesWhatLaunchersWouldRefuseAndLeavesTheChannelAlone) {

@@ -23,6 +23,9 @@ const std::string oldManifest = data("manifest-old.json");
 const std::string noDigestManifest = data("manifest-no-digest.json");
 const std::string futureManifest = data("manifest-future.json"); // dated 2099
 const std::string noChannelManifest = data("manifest-no-channel.json");
+const std::string expiringManifest = data("manifest-expiring.json"); // expires in 2099
+const std::string expiredManifest = data("manifest-expired.json");
+const std::string badExpiryManifest = data("manifest-bad-expiry.json");
 const std::string newByA = data("manifest-new.json.a.sig");
 const std::string newByB = data("manifest-new.json.b.sig");
 const std::string newByStranger = data("manifest-new.json.stranger.sig");
@@ -30,6 +33,9 @@ const std::string oldByA = data("manifest-old.json.a.sig");
 const std::string noDigestByA = data("manifest-no-digest.json.a.sig");
 const std::string futureByA = data("manifest-future.json.a.sig");
 const std::string noChannelByA = data("manifest-no-channel.json.a.sig");
+const std::string expiringByA = data("manifest-expiring.json.a.sig");
+const std::string expiredByA = data("manifest-expired.json.a.sig");
+const std::string badExpiryByA = data("manifest-bad-expiry.json.a.sig");
 // The channel the signed test manifests name.
 const std::string cdnChannel = "https://cdn.example.test/orvanta-downloads/manifest.json";
 const std::string keyA = data("studio-a.pub.pem");
@@ -111,6 +117,9 @@ TEST(SignedManifest, AcceptsOnlyASignedCurrentManifestAndKeepsTheRecord) {
          "2099-06-01T00:00:00Z",
          false},
         {"no channel", noChannelManifest, noChannelByA, 200, {keyA}, "", false},
+        {"not yet expired", expiringManifest, expiringByA, 200, {keyA}, "", true},
+        {"expired", expiredManifest, expiredByA, 200, {keyA}, "", false},
+        {"malformed expiry", badExpiryManifest, badExpiryByA, 200, {keyA}, "", false},
         {"another channel",
          newManifest,
          newByA,
