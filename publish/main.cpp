@@ -64,7 +64,8 @@ also cut into chunks (about 64 KiB each), each compressed on its own into Orvant
 Orvanta-<version>.chunks, so that launchers can fetch only the chunks that changed. The
 manifest is written last and atomically, so the server never announces a file that is not
 fully in place. An old build's .exe, .pack and .chunks may be deleted once no manifest a
-player may still hold names them.
+player may still hold names them. One publication (or resign) at a time per channel: another
+started meanwhile waits for it, locking DIR/orvanta-downloads/.orvanta-publish.lock.
 
 resign signs the channel's live manifest in DIR again with a new "published_at" (and, with
 --expires-in, a new "expires_at"; without it the manifest no longer expires), leaving the

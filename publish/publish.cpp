@@ -88,6 +88,13 @@ PublishOutcome publishBuild(const PublishRequest& request) {
                     (ec ? ec.message() : std::string("not a folder")));
     }
 
+    // Two publications at once would each sign over the manifest they read, and the later
+    // rename could leave a signature file that does not cover the manifest beside it.
+    ChannelLock lock;
+    if (auto error = lock.acquire(channel); !error.empty()) {
+        return fail(error);
+    }
+
     const std::string manifestPath = channel + "/" + manifestFileName;
     const std::string signaturePath = channel + "/" + signatureFileName;
     const std::string previousManifest = readWholeFile(manifestPath).value_or(std::string());

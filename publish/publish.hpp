@@ -3,6 +3,7 @@
 // The publishing tool's interface: the channel's files, the manifest and its signatures, and the
 // publication that puts them in place in the right order.
 #include "publish/channel_files.hpp"
+#include "publish/channel_lock.hpp"
 #include "publish/chunk_pack.hpp"
 #include "publish/manifest_signing.hpp"
 #include "publish/manifest_writer.hpp"

@@ -21,6 +21,17 @@ PublishOutcome resignManifest(const ResignRequest& request) {
     }
     const std::string channel =
         (std::filesystem::path(request.outDirectory) / channelFolderName).string();
+    const std::string nothingToSign = "no signed manifest in " + channel +
+                                      " to sign again: publish a build with --signing-key first";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(channel, ec)) {
+        return fail(nothingToSign);
+    }
+    // Held until the new manifest is in place, like a release's.
+    ChannelLock lock;
+    if (auto error = lock.acquire(channel); !error.empty()) {
+        return fail(error);
+    }
     const std::string manifestPath = channel + "/" + manifestFileName;
     const std::string signaturePath = channel + "/" + signatureFileName;
     const std::string previous = readWholeFile(manifestPath).value_or(std::string());
@@ -28,9 +39,7 @@ PublishOutcome resignManifest(const ResignRequest& request) {
     // Only a signed manifest knows its own address; an unsigned channel needs a signed publish.
     const std::string address = manifestChannel(previous);
     if (!parsed || address.empty() || parsed->game_sha256.empty()) {
-        return fail("no signed manifest in " + channel +
-                    " to sign again: publish a build with "
-                    "--signing-key first");
+        return fail(nothingToSign);
     }
     const PublicationTimes times =
         publicationTimes(previous, request.now, request.allowClockBehind, request.expiresInDays);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace orvanta::publish {
@@ -272,6 +273,36 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         previous = manifest;
     }
     EXPECT_EQ(filesIn(channel).size(), 17u);
+}
+
+// Two publications into one channel at once take turns: after each round the signature file
+// covers the manifest beside it.
+TEST(PublishSigned, PublicationsIntoOneChannelTakeTurns) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), "abc");
+    const std::string channel = dir.file("out/orvanta-downloads");
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::string> errors(2);
+        std::vector<std::thread> publishers;
+        for (std::size_t i = 0; i < 2; ++i) {
+            publishers.emplace_back([&, i] {
+                PublishRequest request =
+                    requestFor(dir, std::to_string(round) + "." + std::to_string(i));
+                request.signingKeyPath =
+                    std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/studio-a.pem";
+                request.chunks = false;
+                errors[i] = publishBuild(request).error;
+            });
+        }
+        for (std::thread& publisher : publishers) {
+            publisher.join();
+        }
+        EXPECT_EQ(errors, std::vector<std::string>(2)) << "round " << round;
+        EXPECT_TRUE(signs(channel, 0, readFile(channel + "/manifest.json"),
+                          signingData("studio-a.pub.pem")))
+            << "round " << round;
+    }
+    EXPECT_EQ(readFile(channel + "/" + lockFileName), "");
 }
 
 TEST(PublishSigned, RefusesWhatLaunchersWouldRefuseAndLeavesTheChannelAlone) {
