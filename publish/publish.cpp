@@ -64,6 +64,9 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         }
     }
     const bool signing = !request.signingKeyPath.empty();
+    if (request.expiresInDays != 0 && !signing) {
+        return fail("--expires-in needs --signing-key");
+    }
     SigningKey key;
     if (signing) {
         key = readSigningKey(request.signingKeyPath);
@@ -103,9 +106,6 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         // An unsigned manifest there would be refused by every launcher that carries a key.
         return fail("the channel in " + channel + " is signed (" + signatureFileName +
                     " is there): publish with --signing-key");
-    }
-    if (request.expiresInDays != 0 && !signing) {
-        return fail("--expires-in needs --signing-key");
     }
     std::string expiresAt;
     if (signing) {
