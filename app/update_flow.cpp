@@ -57,8 +57,8 @@ void Launcher::checkForUpdates() {
     // A launcher that carries keys uses only a manifest the studio signed, never an older one
     // than it accepted before; without keys the signature file is never fetched.
     if (manifest && !manifestKeys.empty() &&
-        !acceptSignedManifest(manifestAddress, response->body, *manifest, manifestKeys,
-                              publishedAtPath)) {
+        !acceptSignedManifest(manifestAddress, manifestAddress, response->body, *manifest,
+                              manifestKeys, publishedAtPath)) {
         manifest.reset();
     }
     if (!manifest) {

@@ -19,7 +19,10 @@ constexpr int exitUsage = 2;
 constexpr const char* helpText =
     R"(Usage: orvanta-publish --game PATH --version TEXT --base-url URL --out DIR
                        [--changelog FILE] [--launcher PATH --launcher-version TEXT]
-                       [--signing-key KEY.pem] [--no-chunks]
+                       [--signing-key KEY.pem [--allow-clock-behind] [--expires-in DAYS]]
+                       [--no-chunks]
+       orvanta-publish resign --signing-key KEY.pem --out DIR [--expires-in DAYS]
+                       [--allow-clock-behind]
        orvanta-publish keygen --out DIR
 
 Publishes a game build for the Orvanta launcher. Writes DIR/orvanta-downloads/ with the game
@@ -39,11 +42,19 @@ Options:
   --launcher PATH          a launcher build to announce alongside (optional; needs
                            --launcher-version)
   --launcher-version TEXT  the launcher build's version text (with --launcher)
-  --signing-key KEY.pem    sign the manifest: adds "published_at" and writes
-                           manifest.json.sig before the manifest (launchers built with
-                           ORVANTA_MANIFEST_PUBLIC_KEYS require it)
+  --signing-key KEY.pem    sign the manifest: adds "published_at" and "channel" (the
+                           manifest's address) and writes manifest.json.sig before the
+                           manifest (launchers built with ORVANTA_MANIFEST_PUBLIC_KEYS
+                           require it, for the address they were built with)
   --no-chunks              write no chunk files: launchers then always download the whole
                            game file
+  --allow-clock-behind     with --signing-key: publish even though the channel's manifest is
+                           dated later than this machine's clock (a past publication from a
+                           clock set ahead); the new manifest is dated one second after it.
+                           Without it such a publication is refused
+  --expires-in DAYS        with --signing-key: add "expires_at", DAYS (1 to 36500) after
+                           "published_at"; launchers with keys refuse the manifest after
+                           that time, so publish or resign before it
   --help, -h               show this help and exit
 
 Each option takes its value as the next argument or after '=' (--version=1.4.2).
@@ -53,7 +64,12 @@ also cut into chunks (about 64 KiB each), each compressed on its own into Orvant
 Orvanta-<version>.chunks, so that launchers can fetch only the chunks that changed. The
 manifest is written last and atomically, so the server never announces a file that is not
 fully in place. An old build's .exe, .pack and .chunks may be deleted once no manifest a
-player may still hold names them.
+player may still hold names them. One publication (or resign) at a time per channel: another
+started meanwhile waits for it, locking DIR/orvanta-downloads/.orvanta-publish.lock.
+
+resign signs the channel's live manifest in DIR again with a new "published_at" (and, with
+--expires-in, a new "expires_at"; without it the manifest no longer expires), leaving the
+build's files and every other key of the manifest as they are.
 
 keygen --out DIR writes a new ECDSA P-256 key pair into DIR: orvanta-signing-key.pem, the
 private key (mode 0600; keep it secret, pass it to --signing-key), and
@@ -70,6 +86,73 @@ struct Option {
 int usageError(const std::string& message) {
     std::fprintf(stderr, "orvanta-publish: %s (see --help)\n", message.c_str());
     return exitUsage;
+}
+
+// A number of days for --expires-in: decimal digits, 1 to 100 years.
+std::optional<unsigned> parseDays(const std::string& text) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const unsigned long days = std::stoul(text);
+    if (days < 1 || days > 36500) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(days);
+}
+
+int resign(std::vector<std::string_view> arguments) {
+    orvanta::publish::ResignRequest request;
+    if (const auto flag = std::find(arguments.begin(), arguments.end(), "--allow-clock-behind");
+        flag != arguments.end()) {
+        arguments.erase(flag);
+        request.allowClockBehind = true;
+    }
+    std::string days;
+    const std::map<std::string, std::string*, std::less<>> options = {
+        {"--signing-key", &request.signingKeyPath},
+        {"--out", &request.outDirectory},
+        {"--expires-in", &days}};
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        const std::string_view name = argument.substr(0, argument.find('='));
+        const auto option = options.find(name);
+        if (option == options.end()) {
+            return usageError("resign takes --signing-key, --out, --expires-in and "
+                              "--allow-clock-behind, not: " +
+                              std::string(argument));
+        }
+        if (!option->second->empty()) {
+            return usageError("option given twice: " + std::string(name));
+        }
+        if (name.size() < argument.size()) {
+            *option->second = std::string(argument.substr(name.size() + 1));
+        } else if (i + 1 < arguments.size()) {
+            *option->second = std::string(arguments[++i]);
+        }
+        if (option->second->empty()) {
+            return usageError("option " + std::string(name) + " needs a value");
+        }
+    }
+    if (request.signingKeyPath.empty() || request.outDirectory.empty()) {
+        return usageError("resign needs --signing-key KEY.pem and --out DIR");
+    }
+    if (!days.empty()) {
+        const std::optional<unsigned> parsed = parseDays(days);
+        if (!parsed) {
+            return usageError("--expires-in takes a number of days from 1 to 36500: " + days);
+        }
+        request.expiresInDays = *parsed;
+    }
+    const orvanta::publish::PublishOutcome outcome = orvanta::publish::resignManifest(request);
+    if (!outcome.error.empty()) {
+        std::fprintf(stderr, "orvanta-publish: %s\n", outcome.error.c_str());
+        return exitPublishFailed;
+    }
+    std::printf("Signed the manifest again (published_at %s): wrote %s and %s\n",
+                outcome.result.publishedAt.c_str(), outcome.result.signaturePath.c_str(),
+                outcome.result.manifestPath.c_str());
+    return 0;
 }
 
 int keygen(const std::vector<std::string_view>& arguments) {
@@ -110,6 +193,7 @@ int keygen(const std::vector<std::string_view>& arguments) {
 
 int main(int argc, char** argv) {
     orvanta::publish::PublishRequest request;
+    std::string expiresIn;
     const std::map<std::string, Option, std::less<>> options = {
         {"--game", {&request.gamePath, true}},
         {"--version", {&request.version, true}},
@@ -119,6 +203,7 @@ int main(int argc, char** argv) {
         {"--launcher", {&request.launcherPath, false}},
         {"--launcher-version", {&request.launcherVersion, false}},
         {"--signing-key", {&request.signingKeyPath, false}},
+        {"--expires-in", {&expiresIn, false}},
     };
 
     std::vector<std::string_view> arguments(argv + 1, argv + argc);
@@ -131,15 +216,26 @@ int main(int argc, char** argv) {
     if (!arguments.empty() && arguments.front() == "keygen") {
         return keygen({arguments.begin() + 1, arguments.end()});
     }
+    if (!arguments.empty() && arguments.front() == "resign") {
+        return resign({arguments.begin() + 1, arguments.end()});
+    }
 
-    // The one option without a value.
-    if (const auto noChunks = std::find(arguments.begin(), arguments.end(), "--no-chunks");
-        noChunks != arguments.end()) {
-        arguments.erase(noChunks);
-        if (std::find(arguments.begin(), arguments.end(), "--no-chunks") != arguments.end()) {
-            return usageError("option given twice: --no-chunks");
+    // The options without a value.
+    struct Flag {
+        std::string_view name;
+        bool* target;
+        bool value;
+    };
+    for (const Flag& flag : {Flag{"--no-chunks", &request.chunks, false},
+                             Flag{"--allow-clock-behind", &request.allowClockBehind, true}}) {
+        if (const auto found = std::find(arguments.begin(), arguments.end(), flag.name);
+            found != arguments.end()) {
+            arguments.erase(found);
+            if (std::find(arguments.begin(), arguments.end(), flag.name) != arguments.end()) {
+                return usageError("option given twice: " + std::string(flag.name));
+            }
+            *flag.target = flag.value;
         }
-        request.chunks = false;
     }
 
     std::map<std::string, bool, std::less<>> seen;
@@ -186,6 +282,14 @@ int main(int argc, char** argv) {
     if (request.launcherPath.empty() != request.launcherVersion.empty() ||
         seen["--launcher"] != seen["--launcher-version"]) {
         return usageError("--launcher and --launcher-version must be given together");
+    }
+
+    if (seen["--expires-in"]) {
+        const std::optional<unsigned> days = parseDays(expiresIn);
+        if (!days) {
+            return usageError("--expires-in takes a number of days from 1 to 36500: " + expiresIn);
+        }
+        request.expiresInDays = *days;
     }
 
     const orvanta::publish::PublishOutcome outcome = orvanta::publish::publishBuild(request);

@@ -5,9 +5,11 @@
 #include "platform/signature.hpp"
 #include "platform/small_file.hpp"
 #include "publish/channel_files.hpp"
+#include "publish/manifest_writer.hpp"
 #include "update/signed_manifest.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -132,6 +134,34 @@ std::optional<std::string> signatureFileText(const std::string& manifestText, co
         text += encodeSignatureLine(line) + "\n";
     }
     return text;
+}
+
+PublicationTimes publicationTimes(const std::string& previousManifest, std::time_t now,
+                                  bool allowClockBehind, unsigned expiresInDays) {
+    PublicationTimes times;
+    times.publishedAt = publishedAtText(now != 0 ? now : std::time(nullptr));
+    if (times.publishedAt.empty()) {
+        times.error = "cannot read the clock";
+        return times;
+    }
+    const std::string previousAt = manifestPublishedAt(previousManifest);
+    if (isPublishedAt(previousAt) && times.publishedAt < previousAt) {
+        if (!allowClockBehind) {
+            times.error = "the channel's manifest was published at " + previousAt +
+                          ", later than this machine's clock (" + times.publishedAt +
+                          "): launchers that accepted it would refuse this build; check the "
+                          "clock, or if that date is wrong, publish with --allow-clock-behind";
+            return times;
+        }
+        // Launchers built before they capped the record at their clock hold the old date.
+        times.publishedAt =
+            formatPublishedAt(*publishedAtTime(previousAt) + std::chrono::seconds(1));
+    }
+    if (expiresInDays != 0) {
+        times.expiresAt = formatPublishedAt(*publishedAtTime(times.publishedAt) +
+                                            std::chrono::days(expiresInDays));
+    }
+    return times;
 }
 
 bool signatureFileVerifies(const std::string& signatureFile, const std::string& manifestText,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -37,6 +38,18 @@ SigningKey readSigningKey(const std::string& path);
 std::optional<std::string> signatureFileText(const std::string& manifestText, const SigningKey& key,
                                              const std::string& previousManifest,
                                              const std::string& previousSignatureFile);
+
+// The times a signed manifest replacing previousManifest carries: published_at from now (0: the
+// clock's), refused when it is earlier than the previous one unless allowClockBehind, which then
+// dates it one second after that; expires_at expiresInDays after it (none for 0). The error is
+// empty on success.
+struct PublicationTimes {
+    std::string publishedAt;
+    std::string expiresAt;
+    std::string error;
+};
+PublicationTimes publicationTimes(const std::string& previousManifest, std::time_t now,
+                                  bool allowClockBehind, unsigned expiresInDays);
 
 // Whether the first line of signatureFile verifies manifestText with publicKeyPem, as a launcher
 // carrying that key would check it.

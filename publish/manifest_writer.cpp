@@ -157,11 +157,15 @@ ChangelogText readChangelog(const std::string& path) {
     return {normalized, {}};
 }
 
-std::string manifestJson(const UpdateManifest& manifest, const std::string& publishedAt) {
+std::string manifestJson(const UpdateManifest& manifest, const std::string& publishedAt,
+                         const std::string& channel, const std::string& expiresAt) {
     nlohmann::ordered_json document;
     document["game_version"] = manifest.game_version;
     document["game_url"] = manifest.game_url;
     document["game_sha256"] = manifest.game_sha256;
+    if (manifest.game_size) {
+        document["game_size"] = std::to_string(*manifest.game_size);
+    }
     if (!manifest.game_chunks_url.empty()) {
         document["game_chunks_url"] = manifest.game_chunks_url;
         document["game_chunks_sha256"] = manifest.game_chunks_sha256;
@@ -173,8 +177,14 @@ std::string manifestJson(const UpdateManifest& manifest, const std::string& publ
         document["launcher_sha256"] = manifest.launcher_sha256;
     }
     document["changelog"] = manifest.changelog;
+    if (!channel.empty()) {
+        document["channel"] = channel;
+    }
     if (!publishedAt.empty()) {
         document["published_at"] = publishedAt;
+    }
+    if (!expiresAt.empty()) {
+        document["expires_at"] = expiresAt;
     }
     // Every text was checked to be UTF-8, so dump cannot fail; replace keeps it from throwing
     // even so.

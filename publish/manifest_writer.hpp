@@ -35,9 +35,10 @@ ChangelogText readChangelog(const std::string& path);
 
 // The manifest document for the record, keys in the launcher's order, ending in a newline. The
 // chunk keys are left out when the record names no chunk index, the launcher keys when it
-// announces no launcher build, and "published_at" when publishedAt is empty (an unsigned
-// channel).
-std::string manifestJson(const UpdateManifest& manifest, const std::string& publishedAt = {});
+// announces no launcher build, and "channel", "published_at" and "expires_at" when they are
+// empty (an unsigned channel, a signed one without expiry).
+std::string manifestJson(const UpdateManifest& manifest, const std::string& publishedAt = {},
+                         const std::string& channel = {}, const std::string& expiresAt = {});
 
 // A time as a signed manifest's "published_at": UTC, "YYYY-MM-DDTHH:MM:SSZ".
 std::string publishedAtText(std::time_t time);

@@ -4,6 +4,7 @@
 #include "platform/small_file.hpp"
 #include "update/signed_manifest.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,7 +22,8 @@ bool announcesTheSame(const UpdateManifest& a, const UpdateManifest& b) {
            a.game_sha256 == b.game_sha256 && a.game_chunks_url == b.game_chunks_url &&
            a.game_chunks_sha256 == b.game_chunks_sha256 &&
            a.launcher_version == b.launcher_version && a.launcher_url == b.launcher_url &&
-           a.launcher_sha256 == b.launcher_sha256 && a.changelog == b.changelog;
+           a.launcher_sha256 == b.launcher_sha256 && a.changelog == b.changelog &&
+           a.game_size == b.game_size;
 }
 
 } // namespace
@@ -62,6 +64,9 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         }
     }
     const bool signing = !request.signingKeyPath.empty();
+    if (request.expiresInDays != 0 && !signing) {
+        return fail("--expires-in needs --signing-key");
+    }
     SigningKey key;
     if (signing) {
         key = readSigningKey(request.signingKeyPath);
@@ -86,6 +91,13 @@ PublishOutcome publishBuild(const PublishRequest& request) {
                     (ec ? ec.message() : std::string("not a folder")));
     }
 
+    // Two publications at once would each sign over the manifest they read, and the later
+    // rename could leave a signature file that does not cover the manifest beside it.
+    ChannelLock lock;
+    if (auto error = lock.acquire(channel); !error.empty()) {
+        return fail(error);
+    }
+
     const std::string manifestPath = channel + "/" + manifestFileName;
     const std::string signaturePath = channel + "/" + signatureFileName;
     const std::string previousManifest = readWholeFile(manifestPath).value_or(std::string());
@@ -95,17 +107,15 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         return fail("the channel in " + channel + " is signed (" + signatureFileName +
                     " is there): publish with --signing-key");
     }
+    std::string expiresAt;
     if (signing) {
-        publishedAt = publishedAtText(request.now != 0 ? request.now : std::time(nullptr));
-        const std::string previousAt = manifestPublishedAt(previousManifest);
-        if (publishedAt.empty()) {
-            return fail("cannot read the clock");
+        PublicationTimes times = publicationTimes(previousManifest, request.now,
+                                                  request.allowClockBehind, request.expiresInDays);
+        if (!times.error.empty()) {
+            return fail(times.error);
         }
-        if (isPublishedAt(previousAt) && publishedAt < previousAt) {
-            return fail("the channel's manifest was published at " + previousAt +
-                        ", later than this machine's clock (" + publishedAt +
-                        "): launchers that accepted it would refuse this build; check the clock");
-        }
+        publishedAt = std::move(times.publishedAt);
+        expiresAt = std::move(times.expiresAt);
     }
 
     UpdateManifest& manifest = outcome.result.manifest;
@@ -117,6 +127,11 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         return fail(game.error);
     }
     manifest.game_sha256 = game.sha256;
+    const std::uintmax_t gameSize = fs::file_size(channel + "/" + gameName, ec);
+    if (ec) {
+        return fail("cannot read the size of the published game file: " + ec.message());
+    }
+    manifest.game_size = static_cast<std::uint64_t>(gameSize);
     if (game.replaced) {
         outcome.result.replacedFiles.push_back(gameName);
     }
@@ -157,7 +172,10 @@ PublishOutcome publishBuild(const PublishRequest& request) {
     }
     manifest.changelog = changelog;
 
-    const std::string manifestText = manifestJson(manifest, publishedAt);
+    // A signed manifest names the one address it may be served at.
+    const std::string manifestAddress = channelUrl(base.url, manifestFileName);
+    const std::string manifestText =
+        manifestJson(manifest, publishedAt, signing ? manifestAddress : std::string(), expiresAt);
     if (signing) {
         // Launchers that carry a key install nothing unverified.
         if (manifest.game_sha256.empty()) {
@@ -188,7 +206,8 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         return fail("the manifest read back from " + manifestPath +
                     " differs from what was written");
     }
-    if (sha256File(channel + "/" + gameName) != parsed->game_sha256) {
+    if (sha256File(channel + "/" + gameName) != parsed->game_sha256 ||
+        fs::file_size(channel + "/" + gameName, ec) != parsed->game_size) {
         return fail("the published game file no longer matches the manifest's digest");
     }
     if (request.chunks && sha256File(channel + "/" + indexName) != parsed->game_chunks_sha256) {
@@ -201,7 +220,8 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         const std::string signatures =
             readSmallFile(signaturePath, maxSignatureFileBytes).value_or(std::string());
         if (!signatureFileVerifies(signatures, written, key.publicKeyPem) ||
-            manifestPublishedAt(written) != publishedAt) {
+            manifestPublishedAt(written) != publishedAt ||
+            manifestChannel(written) != manifestAddress) {
             return fail("the signature read back from " + signaturePath +
                         " does not verify the manifest");
         }
@@ -213,7 +233,7 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         outcome.result.signaturePath = signaturePath;
         outcome.result.publishedAt = publishedAt;
     }
-    outcome.result.manifestUrl = channelUrl(base.url, manifestFileName);
+    outcome.result.manifestUrl = manifestAddress;
     return outcome;
 }
 

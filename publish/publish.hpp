@@ -3,6 +3,7 @@
 // The publishing tool's interface: the channel's files, the manifest and its signatures, and the
 // publication that puts them in place in the right order.
 #include "publish/channel_files.hpp"
+#include "publish/channel_lock.hpp"
 #include "publish/chunk_pack.hpp"
 #include "publish/manifest_signing.hpp"
 #include "publish/manifest_writer.hpp"
@@ -28,6 +29,10 @@ struct PublishRequest {
     std::string signingKeyPath; // a PEM P-256 private key: sign the manifest; empty: do not
     std::time_t now = 0;        // the publication time for a signed manifest; 0: the clock's
     bool chunks = true;         // also write the chunk pack and index and announce them
+    // The channel's manifest is dated later than the clock: publish anyway, dated one second
+    // after it, which every launcher that accepted it takes.
+    bool allowClockBehind = false;
+    unsigned expiresInDays = 0; // a signed manifest expires this many days after it is dated
 };
 
 // What a successful publication wrote.
@@ -53,5 +58,16 @@ struct PublishOutcome {
     std::string error;
 };
 PublishOutcome publishBuild(const PublishRequest& request);
+
+// Signs the channel's live manifest again, for a channel that must not go stale: a new
+// published_at (and expires_at), the build and every other key left as they are.
+struct ResignRequest {
+    std::string signingKeyPath;
+    std::string outDirectory;
+    std::time_t now = 0; // 0: the clock's
+    bool allowClockBehind = false;
+    unsigned expiresInDays = 0; // 0: the resigned manifest does not expire
+};
+PublishOutcome resignManifest(const ResignRequest& request);
 
 } // namespace orvanta::publish

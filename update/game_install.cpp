@@ -5,6 +5,7 @@
 #include "update/install.hpp"
 #include "update/versions.hpp"
 
+#include <cstdint>
 #include <filesystem>
 
 namespace orvanta {
@@ -37,11 +38,22 @@ std::string installGameBuild(const UpdateManifest& manifest, const std::string& 
     // The file is created only once the server has answered, and only as a new file: anything
     // that appeared under its name meanwhile fails the download instead of being written through.
     StagedFile staged;
-    const DownloadSink sink{
-        [&] { return staged.create(downloadPath); },
-        [&](const char* data, std::size_t size) { return staged.write(data, size); }};
+    std::uint64_t received = 0;
+    const DownloadSink sink{[&] { return staged.create(downloadPath); },
+                            [&](const char* data, std::size_t size) {
+                                received += size;
+                                // Nothing beyond the announced size is worth receiving.
+                                if (manifest.game_size && received > *manifest.game_size) {
+                                    return false;
+                                }
+                                return staged.write(data, size);
+                            }};
     if (!downloadToSink(manifest.game_url, sink, progress)) {
         return failWith(downloadFailedMessage, staged, downloadPath);
+    }
+    // The transfer ended well but brought fewer bytes than the manifest announced.
+    if (manifest.game_size && received != *manifest.game_size) {
+        return failWith(verificationFailedMessage, staged, downloadPath);
     }
     if (!manifest.game_sha256.empty()) {
         if (onVerifying) {

@@ -1,5 +1,6 @@
 #include "update/manifest.hpp"
 
+#include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -50,6 +51,35 @@ class DuplicateNames {
     bool found_ = false;
 };
 
+// A present "game_size" must be a string of decimal digits (no sign, no spaces) within 64 bits.
+bool readSize(const nlohmann::json& document, std::optional<std::uint64_t>& size) {
+    size.reset();
+    const auto it = document.find("game_size");
+    if (it == document.end()) {
+        return true;
+    }
+    if (!it->is_string()) {
+        return false;
+    }
+    const std::string text = it->get<std::string>();
+    if (text.empty()) {
+        return false;
+    }
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    size = value;
+    return true;
+}
+
 } // namespace
 
 std::optional<UpdateManifest> parseManifest(const std::string& text) {
@@ -74,7 +104,8 @@ std::optional<UpdateManifest> parseManifest(const std::string& text) {
                            readField(document, "launcher_version", manifest.launcher_version) &&
                            readField(document, "launcher_url", manifest.launcher_url) &&
                            readField(document, "launcher_sha256", manifest.launcher_sha256) &&
-                           readField(document, "changelog", manifest.changelog);
+                           readField(document, "changelog", manifest.changelog) &&
+                           readSize(document, manifest.game_size);
         if (!valid || manifest.game_version.empty() || manifest.game_url.empty()) {
             return std::nullopt;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -11,6 +12,7 @@ struct UpdateManifest {
     std::string game_sha256;
     std::string game_chunks_url;    // the build's chunk index, for updates that fetch changes only
     std::string game_chunks_sha256; // the chunk index file's SHA-256
+    std::optional<std::uint64_t> game_size; // the build's length in bytes, when announced
     std::string launcher_version;
     std::string launcher_url;
     std::string launcher_sha256;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 
 namespace orvanta {
@@ -166,14 +167,17 @@ bool isPublishedAt(const std::string& text) {
            number(text, 17, 2) <= 60;
 }
 
-std::string manifestPublishedAt(const std::string& manifestText) {
+namespace {
+
+// The string under key at the top of the manifest; empty when missing or not a string.
+std::string manifestString(const std::string& manifestText, const char* key) {
     try {
         const nlohmann::json document =
             nlohmann::json::parse(manifestText, nullptr, /*allow_exceptions=*/false);
         if (!document.is_object()) {
             return {};
         }
-        const auto it = document.find("published_at");
+        const auto it = document.find(key);
         if (it == document.end() || !it->is_string()) {
             return {};
         }
@@ -183,8 +187,67 @@ std::string manifestPublishedAt(const std::string& manifestText) {
     }
 }
 
-bool acceptSignedManifest(const std::string& manifestAddress, const std::string& manifestText,
-                          const UpdateManifest& manifest,
+} // namespace
+
+std::string manifestPublishedAt(const std::string& manifestText) {
+    return manifestString(manifestText, "published_at");
+}
+
+std::string manifestChannel(const std::string& manifestText) {
+    return manifestString(manifestText, "channel");
+}
+
+bool manifestUnexpired(const std::string& manifestText, const std::string& now) {
+    try {
+        const nlohmann::json document =
+            nlohmann::json::parse(manifestText, nullptr, /*allow_exceptions=*/false);
+        if (!document.is_object()) {
+            return false;
+        }
+        const auto it = document.find("expires_at");
+        if (it == document.end()) {
+            return true;
+        }
+        return it->is_string() && isPublishedAt(it->get<std::string>()) &&
+               now <= it->get<std::string>();
+    } catch (...) {
+        return false;
+    }
+}
+
+std::optional<std::chrono::sys_seconds> publishedAtTime(const std::string& text) {
+    using namespace std::chrono;
+    if (!isPublishedAt(text)) {
+        return std::nullopt;
+    }
+    const year_month_day date{year{number(text, 0, 4)},
+                              month{static_cast<unsigned>(number(text, 5, 2))},
+                              day{static_cast<unsigned>(number(text, 8, 2))}};
+    return sys_days{date} + hours{number(text, 11, 2)} + minutes{number(text, 14, 2)} +
+           seconds{number(text, 17, 2)};
+}
+
+std::string formatPublishedAt(std::chrono::sys_seconds time) {
+    using namespace std::chrono;
+    const sys_days midnight = floor<days>(time);
+    const year_month_day date{midnight};
+    const hh_mm_ss<seconds> clock{time - midnight};
+    char text[48] = {};
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()));
+    return text;
+}
+
+std::string publishedAtNow() {
+    using namespace std::chrono;
+    return formatPublishedAt(floor<seconds>(system_clock::now()));
+}
+
+bool acceptSignedManifest(const std::string& manifestAddress, const std::string& channel,
+                          const std::string& manifestText, const UpdateManifest& manifest,
                           const std::vector<std::string>& publicKeys,
                           const std::string& recordPath) {
     const std::optional<HttpResponse> response = fetchText(manifestAddress + signatureSuffix);
@@ -195,6 +258,15 @@ bool acceptSignedManifest(const std::string& manifestAddress, const std::string&
     if (!signatures || !signatureMatches(manifestText, *signatures, publicKeys)) {
         return false;
     }
+    // A manifest signed for another channel of the same studio must not be served in its place.
+    if (manifestChannel(manifestText) != channel) {
+        return false;
+    }
+    const std::string now = publishedAtNow();
+    // A manifest past its expiry may be a stale copy kept from the player on purpose.
+    if (!manifestUnexpired(manifestText, now)) {
+        return false;
+    }
     // A signed build is always verified after its download.
     if (manifest.game_sha256.empty()) {
         return false;
@@ -203,13 +275,19 @@ bool acceptSignedManifest(const std::string& manifestAddress, const std::string&
     if (!isPublishedAt(publishedAt)) {
         return false;
     }
-    const std::string accepted = readTrimmedFile(recordPath);
+    const std::string recorded = readTrimmedFile(recordPath);
+    const bool clockReadable = isPublishedAt(now);
+    // A record ahead of the clock came from a manifest dated in the future; holding it would
+    // refuse every honest release until that date.
+    const std::string accepted =
+        clockReadable && isPublishedAt(recorded) && recorded > now ? now : recorded;
     if (isPublishedAt(accepted) && publishedAt < accepted) {
         return false; // an older signed manifest served again
     }
-    if (publishedAt != accepted) {
+    const std::string record = clockReadable && publishedAt > now ? now : publishedAt;
+    if (record != recorded) {
         // Not being able to raise the record only weakens the next check; this one stands.
-        static_cast<void>(writeTextFile(recordPath, publishedAt));
+        static_cast<void>(writeTextFile(recordPath, record));
     }
     return true;
 }

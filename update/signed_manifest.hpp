@@ -2,6 +2,7 @@
 
 #include "update/manifest.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -32,13 +33,30 @@ std::optional<std::vector<std::string>> parseSignatureFile(const std::string& te
 bool isPublishedAt(const std::string& text);
 // The manifest's "published_at" string; empty when it is missing or not a string.
 std::string manifestPublishedAt(const std::string& manifestText);
+// The manifest's "channel" string, the address it is meant to be served at; empty when it is
+// missing or not a string.
+std::string manifestChannel(const std::string& manifestText);
+// A publication time as a point in time; absent unless isPublishedAt(text).
+std::optional<std::chrono::sys_seconds> publishedAtTime(const std::string& text);
+// A point in time as a publication time text (UTC, "YYYY-MM-DDTHH:MM:SSZ").
+std::string formatPublishedAt(std::chrono::sys_seconds time);
+// This machine's clock as a publication time text.
+std::string publishedAtNow();
+
+// Whether a signed manifest is still valid at now: it has no "expires_at", or one that is a
+// publication time no earlier than now. Anything else under that key is refused.
+bool manifestUnexpired(const std::string& manifestText, const std::string& now);
 
 // Whether a launcher carrying publicKeys may use manifest, parsed from manifestText as fetched from
-// manifestAddress: one line of the signature file verifies with one of the keys, game_sha256 is
-// set, and published_at is no older than the one recorded at recordPath (a missing or damaged
-// record accepts any). An accepted newer published_at replaces the record.
-bool acceptSignedManifest(const std::string& manifestAddress, const std::string& manifestText,
-                          const UpdateManifest& manifest,
+// manifestAddress: one line of the signature file verifies with one of the keys, the manifest's
+// channel is exactly channel (the address the launcher was built with), it has not expired,
+// game_sha256 is set, and
+// published_at is no older than the one recorded at recordPath (a missing or damaged
+// record accepts any; one later than this machine's clock counts as now). An accepted newer
+// published_at replaces the record, but never with a time later than the clock, so a manifest
+// dated in the future cannot hold back the releases after it.
+bool acceptSignedManifest(const std::string& manifestAddress, const std::string& channel,
+                          const std::string& manifestText, const UpdateManifest& manifest,
                           const std::vector<std::string>& publicKeys,
                           const std::string& recordPath);
 

@@ -127,6 +127,8 @@ TEST_F(LauncherTest, WithAKeyOnlyASignedManifestIsInstalled) {
     serve("1.2.0", gameV2);
     std::string signedBody = channel.manifestBody;
     signedBody.insert(signedBody.rfind('}'), R"(, "published_at": "2024-06-02T09:30:00Z")");
+    signedBody.insert(signedBody.rfind('}'),
+                      R"(, "channel": ")" + server.url("/orvanta-downloads/manifest.json") + "\"");
     channel.signatureBody =
         encodeSignatureLine(signData(signedBody, readFile(signing + "studio-a.pem"))) + "\n";
     channel.manifestBody = signedBody;
@@ -155,6 +157,30 @@ TEST_F(LauncherTest, WithAKeyOnlyASignedManifestIsInstalled) {
     keyless->checkForUpdates();
     expectReady(*keyless);
     EXPECT_EQ(channel.signatureRequests, 3);
+}
+
+// A release dated 2099 by a wrong clock is installed, and the honest release after it too.
+TEST_F(LauncherTest, AManifestDatedAheadOfTheClockLocksNoOneOut) {
+    const std::string signing = std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/";
+    auto l = makeLauncher({readFile(signing + "studio-a.pub.pem")});
+    channel.signatureStatus = 200;
+    for (const auto& [version, publishedAt] :
+         {std::pair<std::string, std::string>{"1.2.0", "2099-01-01T00:00:00Z"},
+          {"1.3.0", publishedAtNow()}}) {
+        SCOPED_TRACE(version);
+        serve(version, gameV2 + version);
+        channel.manifestBody.insert(channel.manifestBody.rfind('}'),
+                                    R"(, "published_at": ")" + publishedAt + R"(", "channel": ")" +
+                                        server.url("/orvanta-downloads/manifest.json") + "\"");
+        channel.signatureBody = encodeSignatureLine(signData(channel.manifestBody,
+                                                             readFile(signing + "studio-a.pem"))) +
+                                "\n";
+        l->resetForRetry();
+        l->checkForUpdates();
+        expectReady(*l);
+        EXPECT_EQ(readFile(exe()), gameV2 + version);
+        EXPECT_LE(readFile(installDir() + "/published_at.txt"), publishedAtNow());
+    }
 }
 
 TEST_F(LauncherTest, FirstStartDownloadsVerifiesInstallsAndIsReady) {
@@ -309,18 +335,26 @@ TEST_F(LauncherTest, FailedDownloadOrVerificationLeavesTheInstalledGame) {
         int status;
         std::string sha;
         const char* message;
+        std::string gameSize; // empty: the manifest announces no size
     };
     const std::string good = digestOf(gameV2);
     const Case cases[] = {
-        {404, "auto", "Download failed. Check your internet connection."},
-        {200, std::string(64, 'a'), "Download verification failed."},
-        {200, good.substr(0, 63), "Download verification failed."},
+        {404, "auto", "Download failed. Check your internet connection.", ""},
+        {200, std::string(64, 'a'), "Download verification failed.", ""},
+        {200, good.substr(0, 63), "Download verification failed.", ""},
+        {200, "auto", "Download failed. Check your internet connection.",
+         std::to_string(gameV2.size() - 1)},
+        {200, "auto", "Download verification failed.", std::to_string(gameV2.size() + 1)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.message + (" / " + c.sha));
+        SCOPED_TRACE(c.message + (" / " + c.sha + " / " + c.gameSize));
         installOld("1.0", "old build");
         channel.gameStatus = c.status;
         serve("2.0", gameV2, c.sha);
+        if (!c.gameSize.empty()) {
+            channel.manifestBody.insert(channel.manifestBody.rfind('}'),
+                                        R"(, "game_size": ")" + c.gameSize + "\"");
+        }
         auto l = makeLauncher();
         l->checkForUpdates();
         expectError(*l, c.message);

@@ -102,7 +102,8 @@ TEST(PublishProgram, HelpDescribesEveryOption) {
     const RunResult run = runPublish(dir, {"--game", "x", "--help"});
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option : {"--game", "--version", "--base-url", "--changelog", "--launcher ",
-                               "--launcher-version", "--out", "--no-chunks", "--help"}) {
+                               "--launcher-version", "--out", "--no-chunks", "--signing-key",
+                               "--allow-clock-behind", "--expires-in", "resign", "--help"}) {
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
     }
 }
@@ -161,6 +162,18 @@ TEST(PublishProgram, RejectsBadInputWithOneLineAndNoManifest) {
          "option given twice: --no-chunks"},
         {with({"--game", game, "--version", "1", "--out", out, "--no-chunks=yes"}), 2,
          "unknown option: --no-chunks"},
+        {with({"--game", game, "--version", "1", "--out", out, "--expires-in", "0"}), 2,
+         "--expires-in takes a number of days from 1 to 36500: 0"},
+        {with({"--game", game, "--version", "1", "--out", out, "--expires-in", "7d"}), 2,
+         "--expires-in takes a number of days"},
+        {with({"--game", game, "--version", "1", "--out", out, "--expires-in", "7"}), 1,
+         "--expires-in needs --signing-key"},
+        {{"resign", "--out", out}, 2, "resign needs --signing-key KEY.pem and --out DIR"},
+        {{"resign", "--out", out, "--version", "1"}, 2, "resign takes --signing-key"},
+        {{"resign", "--out", out, "--signing-key",
+          std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/studio-a.pem"},
+         1,
+         "no signed manifest in"},
         {{"keygen"}, 2, "keygen needs --out DIR"},
         {{"keygen", "--out", dir.path(), "--force"}, 2, "keygen takes only --out DIR"},
     };

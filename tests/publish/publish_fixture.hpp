@@ -11,10 +11,13 @@
 
 namespace orvanta::publish {
 
+// The names in a channel folder other than the publications' lock file.
 inline std::set<std::string> filesIn(const std::string& directory) {
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        names.insert(entry.path().filename().string());
+        if (entry.path().filename() != lockFileName) {
+            names.insert(entry.path().filename().string());
+        }
     }
     return names;
 }

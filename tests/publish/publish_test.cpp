@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace orvanta::publish {
@@ -43,9 +44,12 @@ TEST(PublishBuild, WritesTheGameAndAManifestTheLauncherAccepts) {
     EXPECT_EQ(parsed->game_url,
               "https://cdn.example.test/games/orvanta-downloads/Orvanta-1.2.0.exe");
     EXPECT_EQ(parsed->game_sha256, sha256Abc);
+    EXPECT_NE(json.find(R"("game_size": "3")"), std::string::npos);
+    EXPECT_EQ(parsed->game_size, 3u);
     EXPECT_EQ(parsed->changelog, "");
     // Without a launcher build the launcher keys are absent rather than announcing nothing.
     EXPECT_EQ(json.find("launcher_"), std::string::npos);
+    EXPECT_EQ(json.find("channel"), std::string::npos); // only a signed manifest names it
     EXPECT_EQ(outcome.result.manifestUrl,
               "https://cdn.example.test/games/orvanta-downloads/manifest.json");
 }
@@ -199,33 +203,106 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         std::time_t now;
         const char* publishedAt;
         std::size_t lines;
+        bool allowClockBehind = false;
+        unsigned expiresInDays = 0;
+        const char* expiresAt = nullptr; // with expiresInDays
     };
     std::string previous;
+    std::string previousKey;
     for (const Step& step :
          std::vector<Step>{{"1.0", "studio-a.pem", 1717318200, "2024-06-02T08:50:00Z", 1},
                            {"1.1", "studio-a.pem", 1717320600, "2024-06-02T09:30:00Z", 2},
                            {"1.1", "studio-a.pem", 1717320600, "2024-06-02T09:30:00Z", 2},
                            // A new key cannot tell the old manifest's line: all old lines stay.
-                           {"1.2", "studio-b.pem", 1717407000, "2024-06-03T09:30:00Z", 3}}) {
+                           {"1.2", "studio-b.pem", 1717407000, "2024-06-03T09:30:00Z", 3},
+                           // A clock behind the channel's date: one second after it.
+                           {"1.3", "studio-b.pem", 1717400000, "2024-06-03T09:30:01Z", 2, true},
+                           {"1.4", "studio-b.pem", 1717493400, "2024-06-04T09:30:00Z", 2, false, 30,
+                            "2024-07-04T09:30:00Z"}}) {
         SCOPED_TRACE(step.version);
         PublishRequest request = requestFor(dir, step.version);
         request.signingKeyPath =
             std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/" + step.key;
         request.now = step.now;
+        request.allowClockBehind = step.allowClockBehind;
+        request.expiresInDays = step.expiresInDays;
         const PublishOutcome outcome = publishBuild(request);
         ASSERT_EQ(outcome.error, "");
         const std::string manifest = readFile(channel + "/manifest.json");
         EXPECT_EQ(manifestPublishedAt(manifest), step.publishedAt);
+        EXPECT_EQ(parseManifest(manifest)->game_size, 3u);
+        EXPECT_EQ(manifest.find("expires_at") != std::string::npos, step.expiresAt != nullptr);
+        if (step.expiresAt != nullptr) {
+            EXPECT_NE(manifest.find(std::string(R"("expires_at": ")") + step.expiresAt),
+                      std::string::npos);
+        }
+        EXPECT_EQ(manifestChannel(manifest),
+                  "https://cdn.example.test/games/orvanta-downloads/manifest.json");
         const std::string& newKey = std::string(step.key) == "studio-a.pem" ? keyA : keyB;
         EXPECT_TRUE(signs(channel, 0, manifest, newKey));
         EXPECT_EQ(parseSignatureFile(readFile(channel + "/manifest.json.sig"))->size(), step.lines);
         if (!previous.empty()) {
-            EXPECT_TRUE(signs(channel, 1, previous, keyA));
+            EXPECT_TRUE(signs(channel, 1, previous, previousKey));
         }
         previous = manifest;
+        previousKey = newKey;
     }
-    // Three builds with their chunk files, the manifest and its signatures.
-    EXPECT_EQ(filesIn(channel).size(), 11u);
+    // Five builds with their chunk files, the manifest and its signatures.
+    EXPECT_EQ(filesIn(channel).size(), 17u);
+
+    // Signing the live manifest again: new dates, the same build, the replaced line carried on.
+    const std::string game = readFile(channel + "/Orvanta-1.4.exe");
+    for (const unsigned days : {7u, 0u}) {
+        ResignRequest resign;
+        resign.signingKeyPath =
+            std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/studio-b.pem";
+        resign.outDirectory = dir.file("out");
+        resign.now = days != 0 ? 1717579800 : 1717579807;
+        resign.expiresInDays = days;
+        ASSERT_EQ(resignManifest(resign).error, "");
+        const std::string manifest = readFile(channel + "/manifest.json");
+        EXPECT_EQ(manifestPublishedAt(manifest),
+                  days != 0 ? "2024-06-05T09:30:00Z" : "2024-06-05T09:30:07Z");
+        EXPECT_EQ(manifest.find("2024-06-12T09:30:00Z") != std::string::npos, days != 0);
+        EXPECT_EQ(manifest.find("expires_at") != std::string::npos, days != 0);
+        EXPECT_EQ(parseManifest(manifest)->game_url, parseManifest(previous)->game_url);
+        EXPECT_EQ(manifestChannel(manifest), manifestChannel(previous));
+        EXPECT_TRUE(signs(channel, 0, manifest, keyB));
+        EXPECT_TRUE(signs(channel, 1, previous, keyB));
+        EXPECT_EQ(readFile(channel + "/Orvanta-1.4.exe"), game);
+        previous = manifest;
+    }
+    EXPECT_EQ(filesIn(channel).size(), 17u);
+}
+
+// Two publications into one channel at once take turns: after each round the signature file
+// covers the manifest beside it.
+TEST(PublishSigned, PublicationsIntoOneChannelTakeTurns) {
+    TempDir dir;
+    writeFile(dir.file("game.exe"), "abc");
+    const std::string channel = dir.file("out/orvanta-downloads");
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::string> errors(2);
+        std::vector<std::thread> publishers;
+        for (std::size_t i = 0; i < 2; ++i) {
+            publishers.emplace_back([&, i] {
+                PublishRequest request =
+                    requestFor(dir, std::to_string(round) + "." + std::to_string(i));
+                request.signingKeyPath =
+                    std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/studio-a.pem";
+                request.chunks = false;
+                errors[i] = publishBuild(request).error;
+            });
+        }
+        for (std::thread& publisher : publishers) {
+            publisher.join();
+        }
+        EXPECT_EQ(errors, std::vector<std::string>(2)) << "round " << round;
+        EXPECT_TRUE(signs(channel, 0, readFile(channel + "/manifest.json"),
+                          signingData("studio-a.pub.pem")))
+            << "round " << round;
+    }
+    EXPECT_EQ(readFile(channel + "/" + lockFileName), "");
 }
 
 TEST(PublishSigned, RefusesWhatLaunchersWouldRefuseAndLeavesTheChannelAlone) {

@@ -18,7 +18,9 @@ using test::writeFile;
 TEST_F(GameInstall, InstallsAVerifiedBuildAndRecordsItsVersion) {
     writeFile(downloadPath, "stale leftover from a killed launcher");
     std::string upper = toUpper(digest);
-    EXPECT_EQ(install(manifest("/game", upper)), "");
+    UpdateManifest sized = manifest("/game", upper);
+    sized.game_size = newGame.size();
+    EXPECT_EQ(install(sized), "");
     EXPECT_EQ(readFile(exePath), newGame);
     EXPECT_EQ(readFile(versionPath), "2.0");
     EXPECT_FALSE(test::fileExists(downloadPath));
@@ -46,6 +48,14 @@ TEST_F(GameInstall, FailuresLeaveTheInstalledGameAndRecordAsTheyWere) {
     expectUntouched();
 
     EXPECT_EQ(install(manifest("/game", digest + "0")), verificationFailedMessage);
+    expectUntouched();
+
+    UpdateManifest sized = manifest("/game", digest);
+    sized.game_size = newGame.size() - 1;
+    EXPECT_EQ(install(sized), downloadFailedMessage);
+    expectUntouched();
+    sized.game_size = newGame.size() + 1;
+    EXPECT_EQ(install(sized), verificationFailedMessage);
     expectUntouched();
 }
 

@@ -43,7 +43,7 @@ TEST(ParseManifest, OnlyVersionAndUrlAreRequired) {
 TEST(ParseManifest, RejectsAnyOtherTypeUnderAKnownKey) {
     for (const char* key :
          {"game_version", "game_url", "game_sha256", "launcher_version", "launcher_url",
-          "launcher_sha256", "changelog", "game_chunks_url", "game_chunks_sha256"}) {
+          "launcher_sha256", "changelog", "game_chunks_url", "game_chunks_sha256", "game_size"}) {
         for (const char* value : {"null", "1", "true", "false", "[]", "{}", "[\"1\"]"}) {
             std::string text = R"({"game_version":"1","game_url":"http://h/g",")";
             text += key;
@@ -52,6 +52,17 @@ TEST(ParseManifest, RejectsAnyOtherTypeUnderAKnownKey) {
             text += "}";
             EXPECT_FALSE(parseManifest(text)) << text;
         }
+    }
+}
+
+TEST(ParseManifest, GameSizeIsDecimalDigitsWithin64Bits) {
+    const std::string head = R"({"game_version":"1","game_url":"http://h/g","game_size":)";
+    EXPECT_FALSE(parseManifest(head.substr(0, head.rfind(',')) + "}")->game_size);
+    EXPECT_EQ(parseManifest(head + R"("0"})")->game_size, 0u);
+    EXPECT_EQ(parseManifest(head + R"("18446744073709551615"})")->game_size, UINT64_MAX);
+    for (const char* bad : {R"("")", R"("-1")", R"("+1")", R"(" 1")", R"("1e3")", R"("0x10")",
+                            R"("18446744073709551616")", R"("1.0")"}) {
+        EXPECT_FALSE(parseManifest(head + bad + "}")) << bad;
     }
 }
 

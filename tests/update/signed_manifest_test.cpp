@@ -21,11 +21,23 @@ std::string data(const std::string& name) {
 const std::string newManifest = data("manifest-new.json");
 const std::string oldManifest = data("manifest-old.json");
 const std::string noDigestManifest = data("manifest-no-digest.json");
+const std::string futureManifest = data("manifest-future.json"); // dated 2099
+const std::string noChannelManifest = data("manifest-no-channel.json");
+const std::string expiringManifest = data("manifest-expiring.json"); // expires in 2099
+const std::string expiredManifest = data("manifest-expired.json");
+const std::string badExpiryManifest = data("manifest-bad-expiry.json");
 const std::string newByA = data("manifest-new.json.a.sig");
 const std::string newByB = data("manifest-new.json.b.sig");
 const std::string newByStranger = data("manifest-new.json.stranger.sig");
 const std::string oldByA = data("manifest-old.json.a.sig");
 const std::string noDigestByA = data("manifest-no-digest.json.a.sig");
+const std::string futureByA = data("manifest-future.json.a.sig");
+const std::string noChannelByA = data("manifest-no-channel.json.a.sig");
+const std::string expiringByA = data("manifest-expiring.json.a.sig");
+const std::string expiredByA = data("manifest-expired.json.a.sig");
+const std::string badExpiryByA = data("manifest-bad-expiry.json.a.sig");
+// The channel the signed test manifests name.
+const std::string cdnChannel = "https://cdn.example.test/orvanta-downloads/manifest.json";
 const std::string keyA = data("studio-a.pub.pem");
 const std::string keyB = data("studio-b.pub.pem");
 constexpr const char* newTime = "2024-06-02T09:30:00Z";
@@ -52,6 +64,8 @@ struct Row {
     std::vector<std::string> keys = {keyA};
     std::string recordBefore; // empty: no record
     bool accepted = false;
+    bool recordsNow = false; // the record afterwards holds the clock's time, not published_at
+    std::string channel = cdnChannel; // the address the launcher was built with
 };
 
 TEST(SignedManifest, AcceptsOnlyASignedCurrentManifestAndKeepsTheRecord) {
@@ -86,6 +100,35 @@ TEST(SignedManifest, AcceptsOnlyASignedCurrentManifestAndKeepsTheRecord) {
         {"newer than the record", newManifest, newByA, 200, {keyA}, oldTime, true},
         {"damaged record", newManifest, newByA, 200, {keyA}, "yesterday", true},
         {"signed without game_sha256", noDigestManifest, noDigestByA, 200, {keyA}, "", false},
+        {"dated in the future", futureManifest, futureByA, 200, {keyA}, "", true, true},
+        {"record later than the clock",
+         futureManifest,
+         futureByA,
+         200,
+         {keyA},
+         "2099-06-01T00:00:00Z",
+         true,
+         true},
+        {"older than a record later than the clock",
+         newManifest,
+         newByA,
+         200,
+         {keyA},
+         "2099-06-01T00:00:00Z",
+         false},
+        {"no channel", noChannelManifest, noChannelByA, 200, {keyA}, "", false},
+        {"not yet expired", expiringManifest, expiringByA, 200, {keyA}, "", true},
+        {"expired", expiredManifest, expiredByA, 200, {keyA}, "", false},
+        {"malformed expiry", badExpiryManifest, badExpiryByA, 200, {keyA}, "", false},
+        {"another channel",
+         newManifest,
+         newByA,
+         200,
+         {keyA},
+         "",
+         false,
+         false,
+         "https://cdn.example.test/beta/orvanta-downloads/manifest.json"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -109,13 +152,20 @@ TEST(SignedManifest, AcceptsOnlyASignedCurrentManifestAndKeepsTheRecord) {
         const auto parsed = parseManifest(row.manifest);
         ASSERT_TRUE(parsed.has_value());
 
-        EXPECT_EQ(acceptSignedManifest(server.url("/manifest.json"), row.manifest, *parsed,
-                                       row.keys, record),
+        const std::string before = publishedAtNow();
+        EXPECT_EQ(acceptSignedManifest(server.url("/manifest.json"), row.channel, row.manifest,
+                                       *parsed, row.keys, record),
                   row.accepted);
+        const std::string after = publishedAtNow();
         EXPECT_EQ(requests, row.status == -1 ? 0 : 1);
         const std::string published = manifestPublishedAt(row.manifest);
-        EXPECT_EQ(fileExists(record) ? readFile(record) : std::string(),
-                  row.accepted ? published : row.recordBefore);
+        const std::string recorded = fileExists(record) ? readFile(record) : std::string();
+        if (row.recordsNow) {
+            EXPECT_GE(recorded, before);
+            EXPECT_LE(recorded, after);
+        } else {
+            EXPECT_EQ(recorded, row.accepted ? published : row.recordBefore);
+        }
     }
 }
 
@@ -141,6 +191,9 @@ TEST(SignedManifest, PublicationTimesAreStrictUtcSeconds) {
           "2024-06-02T24:00:00Z", " 2024-06-02T09:30:00Z"}) {
         EXPECT_FALSE(isPublishedAt(invalid)) << invalid;
     }
+    EXPECT_EQ(formatPublishedAt(*publishedAtTime("2024-02-29T23:59:59Z") + std::chrono::seconds(1)),
+              "2024-03-01T00:00:00Z");
+    EXPECT_TRUE(isPublishedAt(publishedAtNow()));
 }
 
 } // namespace

@@ -1,1 +1,1 @@
-cnbFNoDUpPD2W2XLHII8hfXY7dRmE8mUjUL5lIwRo/eGvzFaWF9En/vCJn/ou+4PshWQFxcVOS3ZyGnrPS8/dA==
++y4btTLuecdamZ3+zfoiN4H6ddCJpvc7G9zGzXfP6l/Vz8+i/gxgvbnkxPkhQYsd0d4eYpoPN7p/HPgx4F4+BQ==

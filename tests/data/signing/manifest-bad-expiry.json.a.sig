@@ -1,0 +1,1 @@
+DJxFNznS0hP6dqGuNLNcxzvDQxY1FtsDpAAknxmWE/t0t97n9+FAxi+/Ltzg4bJogya20BHVvkQOZCl9oH2J8w==

@@ -1,0 +1,1 @@
+VWw5XQOLK50tODe5qd652rTMhZmpKeNXNyREqzFAmlxy2jKIcJy32j6qlNpo7iRuxeiRzVQ6v8/8/v4tuMuWTg==
