@@ -1,10 +1,12 @@
 #include "app/fatal_error.hpp"
 #include "app/launcher.hpp"
+#include "app/startup.hpp"
 
 #include <exception>
 
 // The launcher takes no arguments: everything it needs is fixed when it is built.
 int main() {
+    orvanta::prepareProcess();
     try {
         orvanta::Launcher launcher;
         launcher.run();

@@ -1,6 +1,7 @@
 #include "update/game_install.hpp"
 
 #include "platform/paths.hpp"
+#include "platform/remove_tree.hpp"
 #include "platform/staged_file.hpp"
 #include "update/install.hpp"
 #include "update/versions.hpp"
@@ -12,10 +13,10 @@ namespace orvanta {
 
 namespace {
 
-// Whatever is left under the name (a file, a link, a folder) goes; an absent one is fine, and
-// any other failure is unexpected and propagates.
+// Whatever is left under the name (a file, a link, a folder) goes, a link or junction without
+// what it points at; an absent one is fine, and any other failure is unexpected and propagates.
 void removeLeftover(const std::string& path) {
-    std::filesystem::remove_all(nativePath(path));
+    removeTree(nativePath(path));
 }
 
 std::string failWith(const char* message, StagedFile& staged, const std::string& downloadPath) {

@@ -1,6 +1,7 @@
 #include "update/install.hpp"
 
 #include "platform/paths.hpp"
+#include "platform/remove_tree.hpp"
 #include "platform/small_file.hpp"
 #include "platform/staged_file.hpp"
 
@@ -52,9 +53,10 @@ std::string readTrimmedFile(const std::string& path) {
 // new one, and a link at path is replaced, never written through.
 bool writeTextFile(const std::string& path, const std::string& text) {
     const std::string temporary = path + ".new";
-    // A leftover from an interrupted write, of whatever kind, goes first.
+    // A leftover from an interrupted write, of whatever kind, goes first; a link or junction
+    // planted there goes without what it points at.
     std::error_code ignored;
-    std::filesystem::remove_all(nativePath(temporary), ignored);
+    removeTree(nativePath(temporary), ignored);
 
     StagedFile staged;
     if (!staged.create(temporary)) {

@@ -1,0 +1,15 @@
+# Makes a delay-import library for one DLL from the toolchain's ordinary import library: the same
+# functions, but the DLL is loaded at the first call to one of them instead of at process start.
+#   cmake -DNM=... -DDLLTOOL=... -DIMPORT_LIBRARY=... -DDLL=name.dll -DOUTPUT=lib<name>.a -P ...
+execute_process(COMMAND ${NM} ${IMPORT_LIBRARY} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCHALL " I __imp_[^\n]+" imports "${symbols}")
+list(TRANSFORM imports REPLACE " I __imp_" "")
+list(REMOVE_DUPLICATES imports)
+if(NOT imports)
+  message(FATAL_ERROR "${IMPORT_LIBRARY} names no function")
+endif()
+list(JOIN imports "\n" exports)
+set(definitions ${OUTPUT}.def)
+file(WRITE ${definitions} "LIBRARY ${DLL}\nEXPORTS\n${exports}\n")
+execute_process(COMMAND ${DLLTOOL} --input-def ${definitions} --dllname ${DLL}
+                        --output-delaylib ${OUTPUT} COMMAND_ERROR_IS_FATAL ANY)
