@@ -170,4 +170,17 @@ bool signatureFileVerifies(const std::string& signatureFile, const std::string& 
     return signatures && verifySignature(manifestText, signatures->front(), publicKeyPem);
 }
 
+std::string writeSignatureFile(const std::string& signaturePath, const std::string& manifestText,
+                               const SigningKey& key, const std::string& keyPath,
+                               const std::string& previousManifest) {
+    const std::string previousSignatures =
+        readSmallFile(signaturePath, maxSignatureFileBytes).value_or(std::string());
+    const std::optional<std::string> signatureFile =
+        signatureFileText(manifestText, key, previousManifest, previousSignatures);
+    if (!signatureFile) {
+        return "cannot sign the manifest with " + keyPath;
+    }
+    return writeFileAtomically(signaturePath, *signatureFile);
+}
+
 } // namespace orvanta::publish

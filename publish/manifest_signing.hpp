@@ -39,6 +39,12 @@ std::optional<std::string> signatureFileText(const std::string& manifestText, co
                                              const std::string& previousManifest,
                                              const std::string& previousSignatureFile);
 
+// Signs manifestText and puts the signature file in place at signaturePath, carrying on the lines
+// of the manifest it replaces (read from the file there now). The error is empty on success.
+std::string writeSignatureFile(const std::string& signaturePath, const std::string& manifestText,
+                               const SigningKey& key, const std::string& keyPath,
+                               const std::string& previousManifest);
+
 // The times a signed manifest replacing previousManifest carries: published_at from now (0: the
 // clock's), refused when it is earlier than the previous one unless allowClockBehind, which then
 // dates it one second after that; expires_at expiresInDays after it (none for 0). The error is

@@ -181,14 +181,9 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         if (manifest.game_sha256.empty()) {
             return fail("a signed manifest needs the game's SHA-256");
         }
-        const std::string previousSignatures =
-            readSmallFile(signaturePath, maxSignatureFileBytes).value_or(std::string());
-        const std::optional<std::string> signatureFile =
-            signatureFileText(manifestText, key, previousManifest, previousSignatures);
-        if (!signatureFile) {
-            return fail("cannot sign the manifest with " + request.signingKeyPath);
-        }
-        if (auto error = writeFileAtomically(signaturePath, *signatureFile); !error.empty()) {
+        if (auto error = writeSignatureFile(signaturePath, manifestText, key,
+                                            request.signingKeyPath, previousManifest);
+            !error.empty()) {
             return fail(error);
         }
     }

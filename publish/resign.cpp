@@ -58,14 +58,9 @@ PublishOutcome resignManifest(const ResignRequest& request) {
     const std::string manifestText =
         document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 
-    const std::string previousSignatures =
-        readSmallFile(signaturePath, maxSignatureFileBytes).value_or(std::string());
-    const std::optional<std::string> signatureFile =
-        signatureFileText(manifestText, key, previous, previousSignatures);
-    if (!signatureFile) {
-        return fail("cannot sign the manifest with " + request.signingKeyPath);
-    }
-    if (auto error = writeFileAtomically(signaturePath, *signatureFile); !error.empty()) {
+    if (auto error =
+            writeSignatureFile(signaturePath, manifestText, key, request.signingKeyPath, previous);
+        !error.empty()) {
         return fail(error);
     }
     if (auto error = writeFileAtomically(manifestPath, manifestText); !error.empty()) {
