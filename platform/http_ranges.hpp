@@ -11,8 +11,14 @@ namespace orvanta {
 // Ranged GETs of pieces of static files, for one update. The fetcher keeps its connection between
 // requests where the server allows, so many small ranges cost one handshake. Its requests go as a
 // download's do: same user agent, trust, redirect rules and connect timeout. The pace floor of
-// httpLimits() watches the fetcher's whole life from its first request on, as if all its requests
-// were one download: once it falls behind, every later request fails too.
+// httpLimits() watches the fetcher's requests from the first on as if they were one download, the
+// caller's time between them (copying from disk, say) left out: once it falls behind, every later
+// request fails too.
+// How a ranged GET ended: with exactly the range; with an answer that is not the range (a whole
+// file answered 200, another range, an error status, a longer body), which asking again will not
+// mend; or without a whole answer (no connection, a cut or slow transfer, write refused).
+enum class RangeResult { fetched, refused, failed };
+
 class RangeFetcher {
   public:
     using Write = std::function<bool(const char* data, std::size_t size)>;
@@ -23,12 +29,11 @@ class RangeFetcher {
     RangeFetcher& operator=(const RangeFetcher&) = delete;
 
     // GET of the length bytes from first on (length at least 1) of url, each piece handed to
-    // write as it arrives. True only for a 206 answer whose Content-Range names exactly that range
-    // and whose body brought exactly length bytes, all taken by write. Otherwise false: a body that
-    // is not that range (a whole file answered 200, another range) never reaches write, and write
-    // never receives more than length bytes.
-    bool fetchRange(const std::string& url, std::uint64_t first, std::uint64_t length,
-                    const Write& write);
+    // write as it arrives. Fetched only for a 206 answer whose Content-Range names exactly that
+    // range and whose body brought exactly length bytes, all taken by write. A body that is not
+    // that range never reaches write, and write never receives more than length bytes.
+    RangeResult fetchRange(const std::string& url, std::uint64_t first, std::uint64_t length,
+                           const Write& write);
 
   private:
     struct State;

@@ -14,4 +14,16 @@ std::string sha256File(const std::string& path);
 using Sha256Digest = std::array<unsigned char, 32>;
 std::optional<Sha256Digest> sha256Bytes(std::string_view data);
 
+// The digest as 64 lower-case hex digits.
+inline std::string digestHex(const Sha256Digest& digest) {
+    constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(2 * digest.size());
+    for (const unsigned char byte : digest) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0x0F];
+    }
+    return text;
+}
+
 } // namespace orvanta

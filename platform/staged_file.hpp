@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace orvanta {
@@ -20,7 +21,15 @@ class StagedFile {
     // Creates path as a new, empty file (mode 0644), never through a link: false when anything
     // already exists under that name or it cannot be created.
     bool create(const std::string& path);
+    // Opens path, an existing regular file with no other name (never a link or a folder), to
+    // read it and then write on from a chosen length: false otherwise.
+    bool resume(const std::string& path);
     bool isOpen() const { return handle_ >= 0; }
+    // Reads up to size bytes from offset; fewer only at the end. Absent on an error. A write
+    // after a read needs truncate first to place it.
+    std::optional<std::size_t> readAt(std::uint64_t offset, char* data, std::size_t size) const;
+    // Cuts the file to size bytes; later writes append from there.
+    bool truncate(std::uint64_t size);
     // Appends; false on any write error.
     bool write(const char* data, std::size_t size);
     // SHA-256 of the whole file as written, as lower-case hex; empty on any failure.
@@ -35,6 +44,8 @@ class StagedFile {
     bool moveTo(const std::string& target);
     // Removes the file when its name still refers to it, and closes it.
     void discard();
+    // Closes the file and leaves it where it is.
+    void keep() { close(); }
 
   private:
     void close();

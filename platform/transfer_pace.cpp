@@ -32,6 +32,24 @@ void TransferPace::arrived(std::uint64_t bytes, Clock::time_point now) {
     }
 }
 
+void TransferPace::pause(Clock::time_point now) {
+    if (!pausedAt_) {
+        pausedAt_ = now;
+    }
+}
+
+void TransferPace::resume(Clock::time_point now) {
+    if (!pausedAt_) {
+        return;
+    }
+    const Clock::duration idle = now - *pausedAt_;
+    pausedAt_.reset();
+    for (Sample& sample : samples_) {
+        sample.opened += idle;
+        sample.at += idle;
+    }
+}
+
 TransferPace::Clock::time_point TransferPace::deadline() const {
     if (samples_.empty()) {
         return Clock::time_point::max();

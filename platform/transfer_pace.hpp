@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 
 namespace orvanta {
 
@@ -20,6 +21,9 @@ class TransferPace {
     // watched.
     Clock::time_point deadline() const;
     bool fellBehind(Clock::time_point now) const { return now >= deadline(); }
+    // Time from pause to resume does not count: the window closes as if it had not passed.
+    void pause(Clock::time_point now);
+    void resume(Clock::time_point now);
 
   private:
     struct Sample {
@@ -31,6 +35,7 @@ class TransferPace {
     std::uint64_t least_ = 0;
     std::uint64_t total_ = 0;
     std::deque<Sample> samples_; // oldest first; empty when the pace is not watched
+    std::optional<Clock::time_point> pausedAt_;
 };
 
 } // namespace orvanta

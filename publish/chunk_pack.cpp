@@ -28,15 +28,6 @@ struct FreeDecompressor {
     void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
 };
 
-std::string hex(const Sha256Digest& digest) {
-    std::string text;
-    for (const unsigned char byte : digest) {
-        text += "0123456789abcdef"[byte >> 4];
-        text += "0123456789abcdef"[byte & 0x0F];
-    }
-    return text;
-}
-
 // Reads up to size bytes; fewer only at the end of the file.
 std::string readSome(std::ifstream& in, std::size_t size) {
     std::string bytes(size, '\0');
@@ -202,7 +193,7 @@ ChunkFiles publishChunkFiles(const std::string& gamePath, const std::string& dir
     if (!indexDigest) {
         return fail("cannot compute the digest of " + indexPath);
     }
-    result.indexSha256 = hex(*indexDigest);
+    result.indexSha256 = digestHex(*indexDigest);
     result.packBytes = writer.packBytes();
     result.chunkCount = index.chunks.size();
     return result;

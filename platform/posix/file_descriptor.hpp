@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -22,5 +25,9 @@ struct FileDescriptor {
 // SHA-256 of everything in the open file fd, from its first byte, as lower-case hex; empty on
 // any failure. The descriptor's position is left alone.
 std::string sha256OfDescriptor(int fd);
+
+// Reads up to size bytes of fd from offset, leaving its position alone; fewer only at the end of
+// the file. Absent on an error.
+std::optional<std::size_t> readAtOffset(int fd, std::uint64_t offset, char* data, std::size_t size);
 
 } // namespace orvanta

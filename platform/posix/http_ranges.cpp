@@ -38,6 +38,7 @@ struct RangeRequest {
     int contentRanges = 0;    // Content-Range headers of the response being read
     bool rangeMatches = false;
     bool accepted = false; // that response is exactly the range asked for
+    bool refused = false;  // it is an answer, but not the range asked for
     std::uint64_t received = 0;
     std::exception_ptr callbackError;
 
@@ -69,6 +70,7 @@ std::size_t onRangeHeader(char* data, std::size_t size, std::size_t count, void*
         // Anything but the range asked for, a whole file answered 200 among them, ends the
         // transfer before a byte of its body reaches the caller.
         request.accepted = status == 206 && request.contentRanges == 1 && request.rangeMatches;
+        request.refused = !request.accepted;
         return request.accepted ? bytes : 0;
     }
     const auto colon = line.find(':');
@@ -82,6 +84,7 @@ std::size_t onRangeHeader(char* data, std::size_t size, std::size_t count, void*
         if (status >= 300 && status <= 399) {
             request.redirecting = true;
             if (!redirectKeepsTls(request.handle, value)) {
+                request.refused = true;
                 return 0;
             }
         }
@@ -101,7 +104,8 @@ std::size_t onRangeData(char* data, std::size_t size, std::size_t count, void* u
     }
     // A byte past the range means the server sends something else than it announced: stop
     // before the caller sees any of it.
-    if (bytes == 0 || bytes > request.length() - request.received) {
+    if (bytes > request.length() - request.received) {
+        request.refused = true;
         return 0;
     }
     try {
@@ -138,13 +142,13 @@ RangeFetcher::RangeFetcher() : state_(std::make_unique<State>()) {}
 
 RangeFetcher::~RangeFetcher() = default;
 
-bool RangeFetcher::fetchRange(const std::string& url, std::uint64_t first, std::uint64_t length,
-                              const Write& write) {
+RangeResult RangeFetcher::fetchRange(const std::string& url, std::uint64_t first,
+                                     std::uint64_t length, const Write& write) {
     const auto range = rangeOf(first, length);
     const auto parsed = parseUrl(url);
     CURL* handle = state_->handle.get();
     if (!range || !parsed || handle == nullptr) {
-        return false;
+        return RangeResult::failed;
     }
     const HttpLimits& limits = httpLimits();
     if (!state_->paceWatched && limits.averageWindowSeconds > 0 &&
@@ -155,6 +159,7 @@ bool RangeFetcher::fetchRange(const std::string& url, std::uint64_t first, std::
                                static_cast<std::uint64_t>(limits.averageWindowSeconds));
     }
     state_->paceWatched = true;
+    state_->pace.resume(TransferPace::Clock::now());
 
     RangeRequest request;
     request.handle = handle;
@@ -174,14 +179,20 @@ bool RangeFetcher::fetchRange(const std::string& url, std::uint64_t first, std::
         curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &onRangeProgress) != CURLE_OK ||
         curl_easy_setopt(handle, CURLOPT_XFERINFODATA, data) != CURLE_OK ||
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) != CURLE_OK) {
-        return false;
+        return RangeResult::failed;
     }
     const CURLcode result = curl_easy_perform(handle);
+    state_->pace.pause(TransferPace::Clock::now());
     if (request.callbackError) {
         std::rethrow_exception(request.callbackError);
     }
+    if (request.refused) {
+        return RangeResult::refused;
+    }
     // A body that ends early is short of the range even when its Content-Length agreed.
-    return result == CURLE_OK && request.accepted && request.received == length;
+    return result == CURLE_OK && request.accepted && request.received == length
+               ? RangeResult::fetched
+               : RangeResult::failed;
 }
 
 } // namespace orvanta

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,37 @@ bool StagedFile::create(const std::string& path) {
     }
     path_ = path;
     return true;
+}
+
+bool StagedFile::resume(const std::string& path) {
+    close();
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    // A second name would make the writes land in some other file as well.
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    path_ = path;
+    return true;
+}
+
+std::optional<std::size_t> StagedFile::readAt(std::uint64_t offset, char* data,
+                                              std::size_t size) const {
+    return isOpen() ? readAtOffset(descriptor(handle_), offset, data, size) : std::nullopt;
+}
+
+bool StagedFile::truncate(std::uint64_t size) {
+    if (!isOpen() || size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return false;
+    }
+    const auto length = static_cast<off_t>(size);
+    return ::ftruncate(descriptor(handle_), length) == 0 &&
+           ::lseek(descriptor(handle_), length, SEEK_SET) == length;
 }
 
 bool StagedFile::write(const char* data, std::size_t size) {

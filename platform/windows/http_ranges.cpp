@@ -24,11 +24,11 @@ RangeFetcher::RangeFetcher() : state_(std::make_unique<State>()) {
 
 RangeFetcher::~RangeFetcher() = default;
 
-bool RangeFetcher::fetchRange(const std::string& url, std::uint64_t first, std::uint64_t length,
-                              const Write& write) {
+RangeResult RangeFetcher::fetchRange(const std::string& url, std::uint64_t first,
+                                     std::uint64_t length, const Write& write) {
     constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     if (length == 0 || first > largest || length - 1 > largest - first) {
-        return false;
+        return RangeResult::failed;
     }
     const ByteRange range{first, first + length - 1};
     Exchange& exchange = state_->exchange;
@@ -44,16 +44,22 @@ bool RangeFetcher::fetchRange(const std::string& url, std::uint64_t first, std::
                     static_cast<std::uint64_t>(exchange.limits.averageWindowSeconds));
         }
     }
+    exchange.pace.resume(HttpClock::now());
     exchange.range = range;
     exchange.headerLines = {"Range: bytes=" + std::to_string(range.first) + "-" +
                             std::to_string(range.last)};
 
     std::uint64_t taken = 0;
+    bool longer = false;
     // A byte past the range means the server sends something else than it announced: stop
     // before the caller sees any of it.
     const DownloadSink sink{[] { return true; },
                             [&](const char* data, std::size_t size) {
-                                if (size > length - taken || !write(data, size)) {
+                                if (size > length - taken) {
+                                    longer = true;
+                                    return false;
+                                }
+                                if (!write(data, size)) {
                                     return false;
                                 }
                                 taken += size;
@@ -65,8 +71,14 @@ bool RangeFetcher::fetchRange(const std::string& url, std::uint64_t first, std::
     const bool whole = perform(exchange, state_->link, url);
     exchange.sink = nullptr;
     exchange.progress = nullptr;
+    exchange.pace.pause(HttpClock::now());
+    if (exchange.refused || longer) {
+        return RangeResult::refused;
+    }
     // A body that ends early is short of the range even when its Content-Length agreed.
-    return whole && exchange.sinkOpen && !exchange.sinkFailed && taken == length;
+    return whole && exchange.sinkOpen && !exchange.sinkFailed && taken == length
+               ? RangeResult::fetched
+               : RangeResult::failed;
 }
 
 } // namespace orvanta

@@ -51,12 +51,13 @@ bool acceptResponse(Exchange& exchange, HINTERNET request, std::optional<std::ui
         }
         return true;
     }
-    if (exchange.status < 200 || exchange.status > 299) {
-        return false;
-    }
     // Anything but the range asked for, a whole file answered 200 among them, ends the transfer
     // before a byte of its body reaches the sink.
     if (exchange.range && (exchange.status != 206 || !isRangeAsked(request, *exchange.range))) {
+        exchange.refused = true;
+        return false;
+    }
+    if (exchange.status < 200 || exchange.status > 299) {
         return false;
     }
     exchange.total = length.value_or(0);

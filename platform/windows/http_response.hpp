@@ -35,7 +35,7 @@ struct Exchange {
     std::optional<ByteRange> range;
 
     bool headersDone = false; // the headers of the response that ends the chain arrived
-    bool refused = false;     // a redirect that must not be followed, or a text over the limit
+    bool refused = false;     // a redirect not to follow, a text over the limit, another range
     DWORD status = 0;
 
     // Kind::Text

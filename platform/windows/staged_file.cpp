@@ -48,6 +48,41 @@ bool StagedFile::create(const std::string& path) {
     return true;
 }
 
+bool StagedFile::resume(const std::string& path) {
+    close();
+    const std::wstring wide = widen(path);
+    if (wide.empty()) {
+        return false;
+    }
+    Handle file{CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+    // A second name would make the writes land in some other file as well.
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file.valid() || !GetFileInformationByHandle(file.handle, &information) ||
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        information.nNumberOfLinks != 1) {
+        return false;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(file.release());
+    path_ = path;
+    return true;
+}
+
+std::optional<std::size_t> StagedFile::readAt(std::uint64_t offset, char* data,
+                                              std::size_t size) const {
+    return isOpen() ? readAtOffset(asHandle(handle_), offset, data, size) : std::nullopt;
+}
+
+bool StagedFile::truncate(std::uint64_t size) {
+    LARGE_INTEGER length{};
+    length.QuadPart = static_cast<LONGLONG>(size);
+    return isOpen() && size <= 0x7FFFFFFFFFFFFFFFull &&
+           SetFilePointerEx(asHandle(handle_), length, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(asHandle(handle_));
+}
+
 bool StagedFile::write(const char* data, std::size_t size) {
     if (!isOpen()) {
         return false;

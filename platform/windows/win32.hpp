@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <windows.h>
 
@@ -27,5 +30,10 @@ struct Handle {
 // SHA-256 of everything in the open file, from its first byte, as lower-case hex; empty on any
 // failure. Reads at explicit offsets, so the handle's position does not matter.
 std::string sha256OfHandle(void* file);
+
+// Reads up to size bytes of the open file from offset; fewer only at its end. Absent on an
+// error. The handle's position moves: a later plain write must place it again.
+std::optional<std::size_t> readAtOffset(void* file, std::uint64_t offset, char* data,
+                                        std::size_t size);
 
 } // namespace orvanta

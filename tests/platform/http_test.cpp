@@ -620,7 +620,7 @@ TEST_F(HttpTest, TextOverTheLimitGivesNoResponse) {
 }
 
 // Pieces of one file over one fetcher: each the bytes asked for, all over one connection, a
-// redirect followed; a range past the end of the file gives false.
+// redirect followed; a range past the end of the file is refused.
 TEST_F(HttpTest, RangeFetcherGetsEachRangeOverOneConnection) {
     std::string payload(200 * 1024 + 3, '\0');
     for (std::size_t i = 0; i < payload.size(); ++i) {
@@ -644,11 +644,12 @@ TEST_F(HttpTest, RangeFetcherGetsEachRangeOverOneConnection) {
         {0, 1}, {70000, 130000}, {payload.size() - 9, 9}};
     for (const auto& [first, length] : asked) {
         std::string got;
-        ASSERT_TRUE(fetcher.fetchRange(server.url("/pack"), first, length,
-                                       [&](const char* data, std::size_t size) {
-                                           got.append(data, size);
-                                           return true;
-                                       }))
+        ASSERT_EQ(fetcher.fetchRange(server.url("/pack"), first, length,
+                                     [&](const char* data, std::size_t size) {
+                                         got.append(data, size);
+                                         return true;
+                                     }),
+                  RangeResult::fetched)
             << first;
         EXPECT_TRUE(got == payload.substr(first, length)) << first;
     }
@@ -657,63 +658,69 @@ TEST_F(HttpTest, RangeFetcherGetsEachRangeOverOneConnection) {
     EXPECT_EQ(clientPorts.size(), 1u);
 
     std::string moved;
-    EXPECT_TRUE(fetcher.fetchRange(server.url("/moved"), 5, 3, [&](const char* d, std::size_t n) {
-        moved.append(d, n);
-        return true;
-    }));
+    EXPECT_EQ(fetcher.fetchRange(server.url("/moved"), 5, 3,
+                                 [&](const char* d, std::size_t n) {
+                                     moved.append(d, n);
+                                     return true;
+                                 }),
+              RangeResult::fetched);
     EXPECT_EQ(moved, payload.substr(5, 3));
     const auto none = [](const char*, std::size_t) { return true; };
-    EXPECT_FALSE(fetcher.fetchRange(server.url("/pack"), payload.size(), 1, none));
-    EXPECT_FALSE(fetcher.fetchRange(server.url("/pack"), 0, 0, none));
+    EXPECT_EQ(fetcher.fetchRange(server.url("/pack"), payload.size(), 1, none),
+              RangeResult::refused);
+    EXPECT_EQ(fetcher.fetchRange(server.url("/pack"), 0, 0, none), RangeResult::failed);
 }
 
-// Bytes 10 to 19 asked for; whatever answer is not exactly them gives false, and the caller never
-// gets more than ten bytes, nor any byte of a body that is not that range.
+// Bytes 10 to 19 asked for; an answer that is another thing is refused, one that ends early
+// failed, and the caller never gets more than ten bytes, nor any byte of a body that is not that
+// range.
 TEST_F(HttpTest, RangeFetcherRefusesAnythingButTheRangeAsked) {
     struct Case {
         const char* what;
         std::string answer;
         bool bodyTaken; // the answer is the range asked for, up to where it goes wrong
+        RangeResult result;
     };
     const std::string ten(10, 'r');
     const Case cases[] = {
         {"200 whole file", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(100, 'w'),
-         false},
+         false, RangeResult::refused},
         {"another range",
          "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-9/100\r\nContent-Length: "
          "10\r\n\r\n" +
              ten,
-         false},
+         false, RangeResult::refused},
         {"no Content-Range", "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\n\r\n" + ten,
-         false},
+         false, RangeResult::refused},
         {"range past the file's end",
          "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/15\r\nContent-Length: "
          "10\r\n\r\n" +
              ten,
-         false},
+         false, RangeResult::refused},
         {"short body",
          "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/100\r\nContent-Length: "
          "4\r\n\r\nrrrr",
-         true},
+         true, RangeResult::failed},
         {"cut short",
          "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/100\r\nContent-Length: "
          "10\r\n\r\nrrrr",
-         true},
+         true, RangeResult::failed},
         {"more than asked",
          "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/100\r\nContent-Length: "
          "30\r\n\r\n" +
              std::string(30, 'r'),
-         true},
+         true, RangeResult::refused},
     };
     for (const Case& c : cases) {
         RawServer server([&](Socket fd, RawServer&) { RawServer::send(fd, c.answer); });
         RangeFetcher fetcher;
         std::string got;
-        EXPECT_FALSE(fetcher.fetchRange(server.url("/pack"), 10, 10,
-                                        [&](const char* data, std::size_t size) {
-                                            got.append(data, size);
-                                            return true;
-                                        }))
+        EXPECT_EQ(fetcher.fetchRange(server.url("/pack"), 10, 10,
+                                     [&](const char* data, std::size_t size) {
+                                         got.append(data, size);
+                                         return true;
+                                     }),
+                  c.result)
             << c.what;
         EXPECT_LE(got.size(), 10u) << c.what;
         EXPECT_TRUE(c.bodyTaken || got.empty()) << c.what;

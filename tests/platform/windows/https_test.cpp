@@ -27,7 +27,7 @@ std::optional<std::string> piece(const std::string& url) {
     const bool whole = RangeFetcher().fetchRange(url, 7, 5, [&](const char* data, std::size_t n) {
         got.append(data, n);
         return true;
-    });
+    }) == RangeResult::fetched;
     return whole ? std::optional(got) : std::nullopt;
 }
 
