@@ -3,11 +3,13 @@
 #include "platform/paths.hpp"
 #include "platform/remove_tree.hpp"
 #include "platform/staged_file.hpp"
+#include "update/chunk_assembly.hpp"
 #include "update/install.hpp"
 #include "update/versions.hpp"
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 
 namespace orvanta {
 
@@ -28,19 +30,49 @@ std::string failWith(const char* message, StagedFile& staged, const std::string&
     return message;
 }
 
-} // namespace
+// The verified file must be complete on disk before it takes the installed game's place; the
+// rename then swaps it in atomically, so a crash leaves either the old or the new game. Absent
+// when the file is not the manifest's build (it is then removed).
+std::optional<std::string> installVerified(const UpdateManifest& manifest,
+                                           const std::string& exePath,
+                                           const std::string& versionPath,
+                                           const std::function<void()>& onVerifying,
+                                           StagedFile& staged) {
+    if (!manifest.game_sha256.empty()) {
+        if (onVerifying) {
+            onVerifying();
+        }
+        const std::string digest = staged.sha256();
+        if (digest.empty() || !equalsIgnoreCase(digest, manifest.game_sha256)) {
+            staged.discard();
+            return std::nullopt;
+        }
+    }
+    if (!staged.makeExecutable() || !staged.flush() || !staged.moveTo(exePath)) {
+        return failWith(installFailedMessage, staged, exePath + downloadSuffix);
+    }
+    writeTextFile(versionPath, manifest.game_version);
+    return std::string();
+}
 
-std::string installGameBuild(const UpdateManifest& manifest, const std::string& exePath,
-                             const std::string& versionPath, const ProgressCallback& progress,
-                             const std::function<void()>& onVerifying) {
+// The whole build from game_url into the download file, then verified and moved into place. With
+// chunk data the leftover of an earlier attempt goes only once the server has answered, and a
+// transfer cut short keeps what it brought for the next attempt to build on.
+std::string downloadWholeBuild(const UpdateManifest& manifest, const std::string& exePath,
+                               const std::string& versionPath, const ProgressCallback& progress,
+                               const std::function<void()>& onVerifying, bool chunked) {
     const std::string downloadPath = exePath + downloadSuffix;
-    removeLeftover(downloadPath);
-
     // The file is created only once the server has answered, and only as a new file: anything
     // that appeared under its name meanwhile fails the download instead of being written through.
     StagedFile staged;
     std::uint64_t received = 0;
-    const DownloadSink sink{[&] { return staged.create(downloadPath); },
+    const DownloadSink sink{[&] {
+                                std::error_code failed;
+                                if (chunked) {
+                                    removeTree(nativePath(downloadPath), failed);
+                                }
+                                return !failed && staged.create(downloadPath);
+                            },
                             [&](const char* data, std::size_t size) {
                                 received += size;
                                 // Nothing beyond the announced size is worth receiving.
@@ -50,28 +82,70 @@ std::string installGameBuild(const UpdateManifest& manifest, const std::string& 
                                 return staged.write(data, size);
                             }};
     if (!downloadToSink(manifest.game_url, sink, progress)) {
+        if (chunked && staged.isOpen()) {
+            staged.keep();
+            return downloadFailedMessage;
+        }
         return failWith(downloadFailedMessage, staged, downloadPath);
     }
     // The transfer ended well but brought fewer bytes than the manifest announced.
     if (manifest.game_size && received != *manifest.game_size) {
         return failWith(verificationFailedMessage, staged, downloadPath);
     }
-    if (!manifest.game_sha256.empty()) {
-        if (onVerifying) {
-            onVerifying();
-        }
-        const std::string digest = staged.sha256();
-        if (digest.empty() || !equalsIgnoreCase(digest, manifest.game_sha256)) {
-            return failWith(verificationFailedMessage, staged, downloadPath);
+    return installVerified(manifest, exePath, versionPath, onVerifying, staged)
+        .value_or(verificationFailedMessage);
+}
+
+// The build put together from its chunks; absent when the server's chunk data cannot make it and
+// a whole download must.
+std::optional<std::string> installFromChunks(const UpdateManifest& manifest,
+                                             const std::string& exePath,
+                                             const std::string& versionPath,
+                                             const ProgressCallback& progress,
+                                             const std::function<void()>& onVerifying) {
+    const std::optional<ChunkedBuild> build = fetchChunkedBuild(manifest);
+    if (!build) {
+        return std::nullopt;
+    }
+    const std::string downloadPath = exePath + downloadSuffix;
+    // An earlier attempt's file is built on; anything else under its name (a folder, a link, a
+    // file with a second name) goes first.
+    StagedFile staged;
+    if (!staged.resume(downloadPath)) {
+        removeLeftover(downloadPath);
+        if (!staged.create(downloadPath)) {
+            return downloadFailedMessage;
         }
     }
-    // The verified file must be complete on disk before it takes the installed game's place;
-    // the rename then swaps it in atomically, so a crash leaves either the old or the new game.
-    if (!staged.makeExecutable() || !staged.flush() || !staged.moveTo(exePath)) {
-        return failWith(installFailedMessage, staged, downloadPath);
+    switch (assembleBuild(*build, exePath, staged, progress)) {
+    case AssemblyResult::failed:
+        staged.keep();
+        return downloadFailedMessage;
+    case AssemblyResult::fallback:
+        staged.discard();
+        return std::nullopt;
+    case AssemblyResult::assembled:
+        break;
     }
-    writeTextFile(versionPath, manifest.game_version);
-    return {};
+    // Every chunk matched its digest, so a build that fails the whole-file check was described by
+    // an index that is not this manifest's (a channel being republished, say).
+    return installVerified(manifest, exePath, versionPath, onVerifying, staged);
+}
+
+} // namespace
+
+std::string installGameBuild(const UpdateManifest& manifest, const std::string& exePath,
+                             const std::string& versionPath, const ProgressCallback& progress,
+                             const std::function<void()>& onVerifying) {
+    if (!manifest.game_chunks_url.empty()) {
+        if (std::optional<std::string> outcome =
+                installFromChunks(manifest, exePath, versionPath, progress, onVerifying)) {
+            return *outcome;
+        }
+        return downloadWholeBuild(manifest, exePath, versionPath, progress, onVerifying, true);
+    }
+    removeLeftover(exePath + downloadSuffix);
+    return downloadWholeBuild(manifest, exePath, versionPath, progress, onVerifying, false);
 }
 
 } // namespace orvanta

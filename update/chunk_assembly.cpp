@@ -1,0 +1,227 @@
+#include "update/chunk_assembly.hpp"
+
+#include "platform/file_reader.hpp"
+#include "platform/http_ranges.hpp"
+#include "platform/sha256.hpp"
+#include "platform/url.hpp"
+#include "update/local_chunks.hpp"
+#include "update/versions.hpp"
+
+#include <memory>
+#include <vector>
+#include <zstd.h>
+
+namespace orvanta {
+
+namespace {
+
+struct FreeDecompressor {
+    void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+};
+
+// The index's bytes, or none once they pass the cap or the transfer fails.
+std::optional<std::string> fetchIndexBytes(const std::string& url) {
+    std::string bytes;
+    const DownloadSink sink{[] { return true; },
+                            [&](const char* data, std::size_t size) {
+                                if (size > maxChunkIndexBytes - bytes.size()) {
+                                    return false;
+                                }
+                                bytes.append(data, size);
+                                return true;
+                            }};
+    if (!downloadToSink(url, sink, {})) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// Writes the build's chunks in order into the download file, counting what is in place.
+class Assembler {
+  public:
+    Assembler(const ChunkedBuild& build, StagedFile& download, const ProgressCallback& progress)
+        : index_(build.index), download_(download), progress_(progress),
+          decompressor_(ZSTD_createDCtx()) {}
+
+    // Keeps the chunks an earlier attempt left in the file, in order from its start, and cuts it
+    // after the last of them.
+    bool keepEarlierChunks() {
+        std::string bytes;
+        for (; next_ < index_.chunks.size(); ++next_) {
+            const ChunkEntry& entry = index_.chunks[next_];
+            bytes.resize(entry.length);
+            const auto got = download_.readAt(inPlace_, bytes.data(), bytes.size());
+            if (!got || *got != bytes.size() || sha256Bytes(bytes) != entry.sha256) {
+                break;
+            }
+            inPlace_ += entry.length;
+        }
+        report();
+        return download_.truncate(inPlace_);
+    }
+
+    std::size_t next() const { return next_; }
+    bool done() const { return next_ == index_.chunks.size(); }
+    const ChunkEntry& nextEntry() const { return index_.chunks[next_]; }
+
+    // The next chunk, read from a file on the disk where the chunker found it; its digest is
+    // checked with the whole build's.
+    bool readNext(const FileReader& source, const ChunkPlace& place) {
+        plain_.resize(place.length);
+        const auto got = source.readAt(place.offset, plain_.data(), plain_.size());
+        return got && *got == plain_.size() && place.length == nextEntry().length;
+    }
+
+    bool writeNext() {
+        if (!download_.write(plain_.data(), plain_.size())) {
+            return false;
+        }
+        inPlace_ += plain_.size();
+        ++next_;
+        report();
+        return true;
+    }
+
+    // Takes pack bytes of the chunks from the next on, in order; false once a chunk is bad (then
+    // badChunk() says so) or cannot be written.
+    bool takePackBytes(const char* data, std::size_t size) {
+        while (size > 0 && !done()) {
+            const ChunkEntry& entry = nextEntry();
+            const std::size_t wanted =
+                std::min<std::size_t>(entry.storedLength - stored_.size(), size);
+            stored_.append(data, wanted);
+            data += wanted;
+            size -= wanted;
+            if (stored_.size() < entry.storedLength) {
+                break;
+            }
+            if (!unpack(entry)) {
+                badChunk_ = true;
+                return false;
+            }
+            stored_.clear();
+            if (!writeNext()) {
+                return false;
+            }
+        }
+        // Bytes past the last chunk are not in the pack the index describes.
+        return size == 0;
+    }
+
+    bool badChunk() const { return badChunk_; }
+
+  private:
+    // Decompresses the stored chunk into plain_, never past its declared length, and checks it.
+    bool unpack(const ChunkEntry& entry) {
+        if (entry.storage == ChunkStorage::raw) {
+            plain_ = stored_;
+        } else {
+            plain_.resize(entry.length);
+            if (!decompressor_) {
+                return false;
+            }
+            const std::size_t size = ZSTD_decompressDCtx(
+                decompressor_.get(), plain_.data(), plain_.size(), stored_.data(), stored_.size());
+            if (ZSTD_isError(size) || size != entry.length) {
+                return false;
+            }
+        }
+        return plain_.size() == entry.length && sha256Bytes(plain_) == entry.sha256;
+    }
+
+    void report() {
+        if (progress_) {
+            progress_(inPlace_, index_.buildSize);
+        }
+    }
+
+    const ChunkIndex& index_;
+    StagedFile& download_;
+    const ProgressCallback& progress_;
+    std::unique_ptr<ZSTD_DCtx, FreeDecompressor> decompressor_;
+    std::size_t next_ = 0;      // the first chunk not yet in place
+    std::uint64_t inPlace_ = 0; // bytes of the build written
+    std::string stored_;        // the next chunk's pack bytes received so far
+    std::string plain_;
+    bool badChunk_ = false;
+};
+
+} // namespace
+
+std::optional<ChunkedBuild> fetchChunkedBuild(const UpdateManifest& manifest) {
+    if (manifest.game_chunks_url.empty() || manifest.game_chunks_sha256.empty()) {
+        return std::nullopt;
+    }
+    const std::optional<Url> address = parseUrl(manifest.game_chunks_url);
+    const std::optional<std::string> bytes =
+        address ? fetchIndexBytes(manifest.game_chunks_url) : std::nullopt;
+    const std::optional<Sha256Digest> digest = bytes ? sha256Bytes(*bytes) : std::nullopt;
+    if (!digest || !equalsIgnoreCase(digestHex(*digest), manifest.game_chunks_sha256)) {
+        return std::nullopt;
+    }
+    std::optional<ChunkIndex> index = parseChunkIndex(*bytes);
+    if (!index || (manifest.game_size && *manifest.game_size != index->buildSize)) {
+        return std::nullopt;
+    }
+    // The pack lies beside the index; its name is a plain file name, checked by the parser.
+    std::optional<std::string> packUrl = resolveLocation(*address, index->packName);
+    if (!packUrl) {
+        return std::nullopt;
+    }
+    return ChunkedBuild{std::move(*index), std::move(*packUrl)};
+}
+
+AssemblyResult assembleBuild(const ChunkedBuild& build, const std::string& installedPath,
+                             StagedFile& download, const ProgressCallback& progress) {
+    Assembler assembler(build, download, progress);
+    if (!assembler.keepEarlierChunks()) {
+        return AssemblyResult::failed;
+    }
+    if (assembler.done()) {
+        return AssemblyResult::assembled;
+    }
+    const LocalChunks local = findLocalChunks(installedPath, build.index, assembler.next());
+    FileReader installed;
+    if (!local.empty() && !installed.open(installedPath)) {
+        return AssemblyResult::fallback;
+    }
+    const std::vector<std::uint64_t> packOffsets = chunkPackOffsets(build.index);
+    const std::size_t count = build.index.chunks.size();
+    RangeFetcher fetcher;
+    while (!assembler.done()) {
+        const std::size_t first = assembler.next();
+        if (const auto place = local.find(assembler.nextEntry().sha256); place != local.end()) {
+            // A game that changed since it was cut is no source; a disk that fails to take the
+            // chunk fails the update.
+            if (!assembler.readNext(installed, place->second)) {
+                return AssemblyResult::fallback;
+            }
+            if (!assembler.writeNext()) {
+                return AssemblyResult::failed;
+            }
+            continue;
+        }
+        // The chunks missing from here on that lie side by side in the pack: one request.
+        std::size_t end = first + 1;
+        while (end < count && !local.contains(build.index.chunks[end].sha256)) {
+            ++end;
+        }
+        const RangeResult result = fetcher.fetchRange(
+            build.packUrl, packOffsets[first], packOffsets[end] - packOffsets[first],
+            [&](const char* data, std::size_t size) {
+                return assembler.takePackBytes(data, size);
+            });
+        if (result == RangeResult::refused || assembler.badChunk()) {
+            return AssemblyResult::fallback;
+        }
+        if (result == RangeResult::failed) {
+            return AssemblyResult::failed;
+        }
+        if (assembler.next() != end) {
+            return AssemblyResult::fallback;
+        }
+    }
+    return AssemblyResult::assembled;
+}
+
+} // namespace orvanta

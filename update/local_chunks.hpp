@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/sha256.hpp"
+#include "update/chunk_index.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+namespace orvanta {
+
+struct DigestHash {
+    std::size_t operator()(const Sha256Digest& digest) const;
+};
+
+// Where a chunk lies in a file on the disk.
+struct ChunkPlace {
+    std::uint64_t offset = 0;
+    std::uint32_t length = 0;
+};
+
+using LocalChunks = std::unordered_map<Sha256Digest, ChunkPlace, DigestHash>;
+
+// Cuts the file at path with the chunker and returns the place of every chunk the index lists
+// from entry first on. A file that cannot be read to its end gives what was found before the
+// fault. Only chunks of a length the index lists are hashed.
+LocalChunks findLocalChunks(const std::string& path, const ChunkIndex& index, std::size_t first);
+
+} // namespace orvanta
