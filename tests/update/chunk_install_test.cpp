@@ -1,0 +1,256 @@
+// Updates put together from chunks: what is fetched, what is reused, and every way the server's
+// chunk data can fail, which must end in the right build through the whole download.
+
+#include "platform/sha256.hpp"
+#include "support/loopback_server.hpp"
+#include "support/random_bytes.hpp"
+#include "support/temp_dir.hpp"
+#include "update/chunk_index.hpp"
+#include "update/chunker.hpp"
+#include "update/game_install.hpp"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <zstd.h>
+
+namespace orvanta {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+
+// Compressible, and cut by the chunker as real data is: runs of pseudo-random words.
+std::string buildOf(std::size_t size, std::uint64_t seed) {
+    const std::string noise = test::pseudoRandomBytes(size / 4 + 64, seed);
+    std::string build;
+    for (std::size_t i = 0; build.size() < size; ++i) {
+        build += "w" + std::to_string(static_cast<unsigned char>(noise[i % noise.size()])) + " ";
+    }
+    build.resize(size);
+    return build;
+}
+
+// The chunk files a publication writes for build, made here from the format alone.
+struct ChunkFiles {
+    std::string index;
+    std::string pack;
+};
+
+ChunkFiles chunkFilesOf(const std::string& build) {
+    ChunkFiles files;
+    ChunkIndex index;
+    index.buildSize = build.size();
+    index.packName = "Orvanta-2.0.pack";
+    const auto bytes =
+        std::span(reinterpret_cast<const unsigned char*>(build.data()), build.size());
+    for (const Chunk& cut : chunkBuffer(bytes)) {
+        const std::string plain = build.substr(cut.offset, cut.length);
+        std::string frame(ZSTD_compressBound(plain.size()), '\0');
+        frame.resize(ZSTD_compress(frame.data(), frame.size(), plain.data(), plain.size(), 3));
+        ChunkEntry entry;
+        entry.length = cut.length;
+        entry.sha256 = *sha256Bytes(plain);
+        const bool packed = frame.size() < plain.size();
+        entry.storage = packed ? ChunkStorage::zstd : ChunkStorage::raw;
+        entry.storedLength = static_cast<std::uint32_t>(packed ? frame.size() : plain.size());
+        files.pack += packed ? frame : plain;
+        index.chunks.push_back(entry);
+    }
+    files.index = serializeChunkIndex(index);
+    return files;
+}
+
+std::string hexOf(const std::string& bytes) {
+    return digestHex(*sha256Bytes(bytes));
+}
+
+// Version 1.0 installed; the server holds 2.0 whole, its index and its pack. The pack answers
+// ranges and counts what it sends; it can be made to drop the connection after a budget.
+class ChunkInstall : public testing::Test {
+  protected:
+    void SetUp() override {
+        server.server().Get("/Orvanta-2.0.exe",
+                            [this](const httplib::Request&, httplib::Response& res) {
+                                ++wholeRequests;
+                                res.set_content(newBuild, "application/octet-stream");
+                            });
+        server.server().Get("/Orvanta-2.0.chunks",
+                            [this](const httplib::Request&, httplib::Response& res) {
+                                res.set_content(indexServed, "application/octet-stream");
+                            });
+        server.server().Get(
+            "/Orvanta-2.0.pack", [this](const httplib::Request& req, httplib::Response& res) {
+                if (ignoreRanges) {
+                    res.set_content(files.pack, "application/octet-stream");
+                    return;
+                }
+                ++packRequests;
+                res.set_content_provider(
+                    files.pack.size(), "application/octet-stream",
+                    [this](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                        const std::size_t budget = cutAfter.load();
+                        const std::size_t sent = packBytesSent.load();
+                        const std::size_t send = std::min(length, budget - std::min(budget, sent));
+                        packBytesSent += send;
+                        return send > 0 && sink.write(files.pack.data() + offset, send);
+                    });
+                (void)req;
+            });
+        server.start();
+        writeFile(exePath, oldBuild, true);
+    }
+
+    UpdateManifest manifest() {
+        UpdateManifest m;
+        m.game_version = "2.0";
+        m.game_url = server.url("/Orvanta-2.0.exe");
+        m.game_sha256 = hexOf(newBuild);
+        m.game_size = newBuild.size();
+        m.game_chunks_url = server.url("/Orvanta-2.0.chunks");
+        m.game_chunks_sha256 = hexOf(indexServed);
+        return m;
+    }
+
+    // Publishes build as 2.0.
+    void serve(const std::string& build) {
+        newBuild = build;
+        files = chunkFilesOf(build);
+        indexServed = files.index;
+    }
+
+    std::string install(const UpdateManifest& m) {
+        progress.clear();
+        return installGameBuild(m, exePath, dir.file("version.txt"),
+                                [this](std::uint64_t inPlace, std::uint64_t total) {
+                                    progress.emplace_back(inPlace, total);
+                                },
+                                {});
+    }
+
+    void expectNewBuildInstalled() {
+        EXPECT_TRUE(readFile(exePath) == newBuild);
+        EXPECT_FALSE(test::fileExists(downloadPath));
+        EXPECT_EQ(readFile(dir.file("version.txt")), "2.0");
+    }
+
+    test::TempDir dir;
+    test::LoopbackServer server;
+    std::string exePath = dir.file("Orvanta.exe");
+    std::string downloadPath = exePath + ".download";
+    std::string oldBuild = buildOf(3 << 20, 1);
+    std::string newBuild;
+    ChunkFiles files;
+    std::string indexServed;
+    bool ignoreRanges = false;
+    std::atomic<std::size_t> cutAfter{~std::size_t{0}};
+    std::atomic<std::size_t> packBytesSent{0};
+    std::atomic<int> packRequests{0};
+    std::atomic<int> wholeRequests{0};
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
+};
+
+// A few bytes rewritten, a block inserted and one removed: only the chunks around them come from
+// the pack; a first install fetches the pack whole, compressed; the whole build is never fetched.
+TEST_F(ChunkInstall, FetchesOnlyTheChunksTheDiskLacks) {
+    std::string changed = oldBuild;
+    changed.replace(1 << 20, 8, "CHANGED!");
+    changed.insert(2 << 20, buildOf(5000, 2));
+    changed.erase(500000, 7000);
+    serve(changed);
+    ASSERT_EQ(install(manifest()), "");
+    expectNewBuildInstalled();
+    EXPECT_GT(packBytesSent.load(), 0u);
+    EXPECT_LT(packBytesSent.load(), files.pack.size() / 5);
+    EXPECT_EQ(progress.back(), std::make_pair<std::uint64_t>(newBuild.size(), newBuild.size()));
+
+    std::filesystem::remove(nativePath(exePath));
+    packBytesSent = 0;
+    packRequests = 0;
+    ASSERT_EQ(install(manifest()), "");
+    expectNewBuildInstalled();
+    EXPECT_EQ(packBytesSent.load(), files.pack.size());
+    EXPECT_LT(files.pack.size(), newBuild.size() / 2);
+    EXPECT_EQ(packRequests.load(), 1);
+    EXPECT_EQ(wholeRequests.load(), 0);
+}
+
+// A connection lost half way keeps what arrived; the next attempt fetches only the rest.
+TEST_F(ChunkInstall, ALostConnectionResumesWhereItStopped) {
+    std::filesystem::remove(nativePath(exePath));
+    serve(buildOf(2 << 20, 3));
+    cutAfter = files.pack.size() / 2;
+    EXPECT_EQ(install(manifest()), downloadFailedMessage);
+    EXPECT_FALSE(test::fileExists(exePath));
+    const std::uint64_t kept = std::filesystem::file_size(nativePath(downloadPath));
+    EXPECT_GT(kept, newBuild.size() / 4);
+
+    // Bytes past the chunks kept (a chunk cut in the middle) are written over.
+    writeFile(downloadPath, readFile(downloadPath) + "torn chunk");
+    cutAfter = ~std::size_t{0};
+    packBytesSent = 0;
+    ASSERT_EQ(install(manifest()), "");
+    expectNewBuildInstalled();
+    EXPECT_LT(packBytesSent.load(), files.pack.size() * 6 / 10);
+    EXPECT_EQ(progress.front().first, kept);
+    EXPECT_EQ(wholeRequests.load(), 0);
+}
+
+// Whatever is wrong with the chunk data, the whole build is downloaded and installed.
+TEST_F(ChunkInstall, FallsBackToTheWholeBuildOnAnyFaultOfTheChunkData) {
+    struct Case {
+        const char* what;
+        std::function<void(ChunkInstall&, UpdateManifest&)> spoil;
+    };
+    const Case cases[] = {
+        {"no index", [](ChunkInstall&, UpdateManifest& m) { m.game_chunks_url += "-gone"; }},
+        {"index digest differs",
+         [](ChunkInstall&, UpdateManifest& m) { m.game_chunks_sha256[5] ^= 1; }},
+        {"index malformed",
+         [](ChunkInstall& t, UpdateManifest& m) {
+             t.indexServed[40] ^= 0x55;
+             m.game_chunks_sha256 = hexOf(t.indexServed);
+         }},
+        {"index over the cap",
+         [](ChunkInstall& t, UpdateManifest& m) {
+             t.indexServed.resize(maxChunkIndexBytes + 1);
+             m.game_chunks_sha256 = hexOf(t.indexServed);
+         }},
+        {"index of another size", [](ChunkInstall&, UpdateManifest& m) { ++*m.game_size; }},
+        {"index of another build",
+         [](ChunkInstall& t, UpdateManifest& m) {
+             t.indexServed = chunkFilesOf(buildOf(3 << 20, 9)).index;
+             m.game_chunks_sha256 = hexOf(t.indexServed);
+         }},
+        {"ranges ignored", [](ChunkInstall& t, UpdateManifest&) { t.ignoreRanges = true; }},
+        {"chunk corrupted", [](ChunkInstall& t, UpdateManifest&) { t.files.pack[100] ^= 1; }},
+        {"chunks listed out of order",
+         [](ChunkInstall& t, UpdateManifest&) {
+             ChunkIndex index = *parseChunkIndex(t.files.index);
+             std::swap(index.chunks[0], index.chunks[1]);
+             t.indexServed = serializeChunkIndex(index);
+         }},
+    };
+    std::string changed = oldBuild;
+    changed.replace(100, 4, "EDIT");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(exePath, oldBuild, true);
+        serve(changed);
+        ignoreRanges = false;
+        wholeRequests = 0;
+        UpdateManifest m = manifest();
+        c.spoil(*this, m);
+        if (std::string_view(c.what) == "index of another size") {
+            // Then the whole download stops at the announced size.
+            EXPECT_EQ(install(m), verificationFailedMessage);
+            EXPECT_TRUE(readFile(exePath) == oldBuild);
+            continue;
+        }
+        ASSERT_EQ(install(m), "");
+        expectNewBuildInstalled();
+        EXPECT_EQ(wholeRequests.load(), 1);
+    }
+}
+
+} // namespace
+} // namespace orvanta
