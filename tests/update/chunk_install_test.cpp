@@ -1,6 +1,7 @@
 // Updates put together from chunks: what is fetched, what is reused, and every way the server's
 // chunk data can fail, which must end in the right build through the whole download.
 
+#include "platform/paths.hpp"
 #include "platform/sha256.hpp"
 #include "support/loopback_server.hpp"
 #include "support/random_bytes.hpp"
@@ -10,6 +11,8 @@
 #include "update/game_install.hpp"
 
 #include <atomic>
+#include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <zstd.h>
 
@@ -133,6 +136,8 @@ class ChunkInstall : public testing::Test {
         EXPECT_EQ(readFile(dir.file("version.txt")), "2.0");
     }
 
+  public:
+    // The fault table's cases change these.
     test::TempDir dir;
     test::LoopbackServer server;
     std::string exePath = dir.file("Orvanta.exe");
