@@ -84,7 +84,14 @@ class ChunkInstall : public testing::Test {
         server.server().Get(
             "/Orvanta-2.0.pack", [this](const httplib::Request& req, httplib::Response& res) {
                 if (ignoreRanges) {
-                    res.set_content(files.pack, "application/octet-stream");
+                    // The whole pack with 200, as a server that knows no ranges sends it.
+                    res.status = 200;
+                    res.set_chunked_content_provider(
+                        "application/octet-stream", [this](std::size_t, httplib::DataSink& sink) {
+                            sink.write(files.pack.data(), files.pack.size());
+                            sink.done();
+                            return true;
+                        });
                     return;
                 }
                 ++packRequests;
@@ -229,10 +236,11 @@ TEST_F(ChunkInstall, FallsBackToTheWholeBuildOnAnyFaultOfTheChunkData) {
         {"ranges ignored", [](ChunkInstall& t, UpdateManifest&) { t.ignoreRanges = true; }},
         {"chunk corrupted", [](ChunkInstall& t, UpdateManifest&) { t.files.pack[100] ^= 1; }},
         {"chunks listed out of order",
-         [](ChunkInstall& t, UpdateManifest&) {
+         [](ChunkInstall& t, UpdateManifest& m) {
              ChunkIndex index = *parseChunkIndex(t.files.index);
              std::swap(index.chunks[0], index.chunks[1]);
              t.indexServed = serializeChunkIndex(index);
+             m.game_chunks_sha256 = hexOf(t.indexServed);
          }},
     };
     std::string changed = oldBuild;
