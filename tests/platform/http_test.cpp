@@ -1,5 +1,6 @@
 #include "platform/http.hpp"
 #include "platform/http_ranges.hpp"
+#include "platform/transfer_pace.hpp"
 #include "support/loopback_server.hpp"
 #include "support/raw_socket.hpp"
 #include "support/temp_dir.hpp"
@@ -495,6 +496,20 @@ TEST_F(HttpTest, StalledOrTricklingServerIsCutOff) {
     RawServer steady(paced(2000, 500ms, 7));
     ASSERT_TRUE(downloadToFile(steady.url("/game"), dir.file("steady"), {}));
     EXPECT_EQ(readFile(dir.file("steady")), std::string(14000, 'p'));
+}
+
+// Between a fetcher's requests the caller works (copies from disk, say): that time is no stall of
+// the server, while a stall within the requests still fails at the same point.
+TEST(TransferPace, TimePausedDoesNotCount) {
+    using Clock = TransferPace::Clock;
+    const Clock::time_point start{};
+    TransferPace pace;
+    pace.watch(start, 60s, 60 * 1024);
+    pace.arrived(1000, start + 1s);
+    pace.pause(start + 2s);
+    pace.resume(start + 500s);
+    EXPECT_FALSE(pace.fellBehind(start + 557s));
+    EXPECT_TRUE(pace.fellBehind(start + 558s));
 }
 
 TEST_F(HttpTest, UnansweredConnectTimesOut) {
