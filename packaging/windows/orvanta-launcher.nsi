@@ -53,8 +53,8 @@ VIAddVersionKey "FileVersion" "${VERSION}"
 !define MUI_WELCOMEPAGE_TITLE "Welcome to ${PRODUCT} ${VERSION}"
 !define MUI_WELCOMEPAGE_TEXT "Setup will install ${PRODUCT}, which downloads Orvanta, keeps it \
 up to date and starts it, for you alone, into:$\r$\n$\r$\n$INSTDIR$\r$\n$\r$\nNo administrator \
-rights are needed. Your game and its saved data stay where they are.$\r$\n$\r$\nClick Next to \
-install."
+rights are needed. Your game and its saved data stay where they are.$\r$\n$\r$\nClick Install to \
+start."
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN "${LAUNCHER}"
