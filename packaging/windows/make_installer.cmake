@@ -25,6 +25,9 @@ foreach(font Nunito-Bold.ttf Nunito-Regular.ttf OFL.txt)
 endforeach()
 file(GLOB notices "${LICENSES_DIR}/*")
 file(COPY ${notices} DESTINATION "${STAGE}/licenses")
+# The pages' picture travels as a file too, with its time.
+file(COPY_FILE "${ICON}" "${STAGE}/orvanta-launcher.ico")
+file(COPY_FILE "${WELCOME_BITMAP}" "${STAGE}/welcome.bmp")
 
 include(${CMAKE_CURRENT_LIST_DIR}/source_date.cmake)
 orvanta_source_date(epoch "${SOURCE_DIR}")
@@ -61,7 +64,8 @@ set(partial "${OUTFILE}.partial")
 file(REMOVE "${partial}")
 execute_process(
   COMMAND ${MAKENSIS} -V2 -DVERSION=${VERSION} -DVERSION_QUAD=${VERSION_QUAD} -DSTAGE=${STAGE}
-          -DICON=${ICON} -DWELCOME_BITMAP=${WELCOME_BITMAP} -DOUTFILE=${partial} ${signing}
+          -DICON=${STAGE}/orvanta-launcher.ico -DWELCOME_BITMAP=${STAGE}/welcome.bmp
+          -DOUTFILE=${partial} ${signing}
           ${SCRIPT}
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
