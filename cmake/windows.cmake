@@ -4,6 +4,12 @@
 enable_language(RC)
 find_package(Threads REQUIRED)
 
+# The same commit builds the same programs wherever it is built: no link time in the headers,
+# and no build or source folder in what is compiled.
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>"
+                    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>")
+
 # nlohmann::json is header-only; its Debian headers are reached through a folder of their own so
 # the rest of the host's /usr/include stays out of the cross build.
 set(json_include ${CMAKE_BINARY_DIR}/private-include)

@@ -11,5 +11,10 @@ endif()
 list(JOIN imports "\n" exports)
 set(definitions ${OUTPUT}.def)
 file(WRITE ${definitions} "LIBRARY ${DLL}\nEXPORTS\n${exports}\n")
+# dlltool names the library's symbols after the output's path: given from its own folder, they
+# hold no build folder, and the launcher is the same wherever it is built.
+get_filename_component(output_dir ${OUTPUT} DIRECTORY)
+get_filename_component(output_name ${OUTPUT} NAME)
 execute_process(COMMAND ${DLLTOOL} --input-def ${definitions} --dllname ${DLL}
-                        --output-delaylib ${OUTPUT} COMMAND_ERROR_IS_FATAL ANY)
+                        --output-delaylib ${output_name}
+                WORKING_DIRECTORY ${output_dir} COMMAND_ERROR_IS_FATAL ANY)

@@ -23,9 +23,12 @@ foreach(dll ${delay_loaded})
 endforeach()
 add_custom_target(orvanta_delay_import DEPENDS ${delay_libraries})
 set(ORVANTA_DELAY_IMPORT_DIR ${delay_dir} CACHE INTERNAL "")
+set(ORVANTA_DELAY_IMPORT_LIBRARIES ${delay_libraries} CACHE INTERNAL "")
 
 function(orvanta_delay_load target)
   add_dependencies(${target} orvanta_delay_import)
   target_link_options(${target} PRIVATE -L${ORVANTA_DELAY_IMPORT_DIR})
+  # Found through -L alone, they would not relink the program when they change.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${ORVANTA_DELAY_IMPORT_LIBRARIES})
 endfunction()
 orvanta_delay_load(orvanta-launcher)
