@@ -257,7 +257,7 @@ delta_markdown() {
   echo "\`installGameBuild\` into DIR holding the old build (manifest and index fetches count; the"
   echo "time includes the SHA-256 check, fsync and rename). zsync: \`zsyncmake\` on the published build,"
   echo "\`zsync -i OLD -o OUT URL.zsync\` (the control file counts; its SHA-1 check included). Full"
-  echo "download: \`curl -o\` of the published \`.exe\` (resumed with \`-C -\`). Fetched: nginx's \`\$bytes_sent\`"
+  echo "download: \`curl -o\` of the published \`.exe\`, unchecked and not flushed (resumed with \`-C -\`). Fetched: nginx's \`\$bytes_sent\`"
   echo "summed over every request of the run (headers included), and the number of requests. zstd"
   echo "patch: the size of \`zstd -3 --long=31 --patch-from=OLD NEW\` (level 19 takes tens of minutes on"
   echo "1 GiB here), for reference. Peak RSS: \`/usr/bin/time -f %M\`; the run that finds the build"
