@@ -3,13 +3,21 @@
 //   orvanta-bench download URL DESTINATION [CA_BUNDLE]
 //   orvanta-bench digest PATH
 //   orvanta-bench download-digest URL DESTINATION [CA_BUNDLE]
-// Output, one line: "<seconds> <peak RSS in KiB> <digest or ->". Exit status 1 on failure.
+//   orvanta-bench install MANIFEST_URL INSTALL_DIR    installGameBuild, whatever is installed
+//   orvanta-bench current MANIFEST_URL INSTALL_DIR    the check that finds the game current
+// Output, one line: "<seconds> <peak RSS in KiB> <digest or ->" (install and current: "-", or
+// the failure). Exit status 1 on failure.
 #include "platform/http.hpp"
 #include "platform/sha256.hpp"
+#include "update/game_install.hpp"
+#include "update/install.hpp"
+#include "update/manifest.hpp"
+#include "update/update_check.hpp"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 
@@ -32,9 +40,52 @@ bool download(const std::string& url, const std::string& destination) {
         });
 }
 
+std::optional<orvanta::UpdateManifest> fetchManifest(const std::string& url) {
+    const std::optional<orvanta::HttpResponse> response = orvanta::fetchText(url);
+    if (!response || response->statusCode < 200 || response->statusCode > 299) {
+        return std::nullopt;
+    }
+    return orvanta::parseManifest(response->body);
+}
+
+// Installs the manifest's build into directory the way the launcher's update does, leaving the
+// decision to update out: whatever is installed there (or left over from a killed run) is only
+// material the install may reuse. Answers the empty string or the failure.
+std::string install(const std::string& manifestUrl, const std::string& directory) {
+    const std::optional<orvanta::UpdateManifest> manifest = fetchManifest(manifestUrl);
+    if (!manifest) {
+        return "no-manifest";
+    }
+    volatile float fraction = 0.0f;
+    const std::string failure = orvanta::installGameBuild(
+        *manifest, orvanta::joinPath(directory, orvanta::gameExecutableName),
+        orvanta::joinPath(directory, orvanta::versionFileName),
+        [&fraction](std::uint64_t received, std::uint64_t total) {
+            if (total != 0) {
+                fraction = static_cast<float>(received) / static_cast<float>(total);
+            }
+        },
+        {});
+    return failure.empty() ? "" : "install-failed";
+}
+
+// The launcher's check when nothing is to do: manifest, version record, digest of the game.
+std::string checkCurrent(const std::string& manifestUrl, const std::string& directory) {
+    const std::optional<orvanta::UpdateManifest> manifest = fetchManifest(manifestUrl);
+    if (!manifest) {
+        return "no-manifest";
+    }
+    const std::string installed =
+        orvanta::readTrimmedFile(orvanta::joinPath(directory, orvanta::versionFileName));
+    const bool stale = orvanta::gameNeedsUpdate(
+        orvanta::joinPath(directory, orvanta::gameExecutableName), installed, *manifest);
+    return stale ? "not-current" : "";
+}
+
 int usage() {
     std::fprintf(stderr, "usage: orvanta-bench download|download-digest URL DESTINATION "
-                         "[CA_BUNDLE]\n       orvanta-bench digest PATH\n");
+                         "[CA_BUNDLE]\n       orvanta-bench digest PATH\n"
+                         "       orvanta-bench install|current MANIFEST_URL INSTALL_DIR\n");
     return 2;
 }
 
@@ -59,6 +110,13 @@ int main(int argc, char** argv) {
         if (ok && mode == "download-digest") {
             digest = orvanta::sha256File(argv[3]);
             ok = !digest.empty();
+        }
+    } else if ((mode == "install" || mode == "current") && argc == 4) {
+        const std::string failure =
+            mode == "install" ? install(argv[2], argv[3]) : checkCurrent(argv[2], argv[3]);
+        ok = failure.empty();
+        if (!ok) {
+            digest = failure;
         }
     } else {
         return usage();

@@ -1,0 +1,51 @@
+# The private nginx of scripts/bench: a test CA and a certificate for 127.0.0.1 made here, http
+# on $http_port and https on $https_port serving $work/www, and an access log that records the
+# bytes sent for every request ($work/access.log). Sourced; start_server returns once it answers.
+start_server() {
+  tls=$work/tls
+  mkdir -p "$tls"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Orvanta bench CA" \
+    -keyout "$tls/ca.key" -out "$tls/ca.pem" >/dev/null 2>&1
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" -keyout "$tls/server.key" \
+    -out "$tls/server.csr" >/dev/null 2>&1
+  printf 'subjectAltName=IP:127.0.0.1\n' >"$tls/ext.cnf"
+  openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial \
+    -days 2 -extfile "$tls/ext.cnf" -out "$tls/server.pem" >/dev/null 2>&1
+
+  mkdir -p "$work/nginx-temp"
+  local user_line=
+  [ "$(id -u)" -eq 0 ] && user_line="user root root;"
+  cat >"$work/nginx.conf" <<EOF
+$user_line
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/nginx-error.log warn;
+events { worker_connections 64; }
+http {
+  log_format sent '\$bytes_sent \$status "\$request"';
+  access_log $work/access.log sent;
+  client_body_temp_path $work/nginx-temp/body;
+  proxy_temp_path $work/nginx-temp/proxy;
+  fastcgi_temp_path $work/nginx-temp/fastcgi;
+  uwsgi_temp_path $work/nginx-temp/uwsgi;
+  scgi_temp_path $work/nginx-temp/scgi;
+  types { application/json json; }
+  default_type application/octet-stream;
+  sendfile on;
+  tcp_nopush on;
+  server { listen 127.0.0.1:$http_port; root $work/www; }
+  server {
+    listen 127.0.0.1:$https_port ssl;
+    ssl_certificate $tls/server.pem;
+    ssl_certificate_key $tls/server.key;
+    root $work/www;
+  }
+}
+EOF
+  nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx-error.log"
+  for _ in $(seq 100); do
+    curl -sf -o /dev/null "$manifest_url" && break
+    sleep 0.1
+  done
+  curl -sf -o /dev/null "$manifest_url" || { echo "nginx did not come up" >&2; cat "$work/nginx-error.log" >&2; exit 1; }
+}
