@@ -27,7 +27,6 @@ CURLcode raiseTlsFloor(CURL*, void* context, void*) {
     return CURLE_OK;
 }
 
-
 } // namespace
 
 bool applyTlsPolicy(CURL* handle) {

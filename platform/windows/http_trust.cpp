@@ -51,7 +51,8 @@ CertStore loadBundle(std::string_view text) {
     static constexpr std::string_view begin = "-----BEGIN CERTIFICATE-----";
     static constexpr std::string_view end = "-----END CERTIFICATE-----";
     std::size_t count = 0;
-    for (std::size_t at = text.find(begin); at != std::string_view::npos; at = text.find(begin, at)) {
+    for (std::size_t at = text.find(begin); at != std::string_view::npos;
+         at = text.find(begin, at)) {
         const auto stop = text.find(end, at + begin.size());
         if (stop == std::string_view::npos) {
             return nullptr;
