@@ -5,6 +5,7 @@
 # The bundle is read when CMake configures; a changed bundle makes CMake configure again, unless
 # NO_RECONFIGURE says the file is the build's own and may be gone afterwards.
 function(orvanta_ca_bundle_source output bundle)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "NO_RECONFIGURE" "" "")
   set(pem "")
   if(NOT bundle STREQUAL "")
     get_filename_component(path "${bundle}" ABSOLUTE BASE_DIR "${PROJECT_SOURCE_DIR}")
@@ -20,7 +21,7 @@ function(orvanta_ca_bundle_source output bundle)
     if(NOT pem MATCHES "-----BEGIN CERTIFICATE-----" OR pem MATCHES "\\)orvanta_ca\"")
       message(FATAL_ERROR "ORVANTA_CA_BUNDLE: ${path} holds no PEM certificate")
     endif()
-    if(NOT "NO_RECONFIGURE" IN_LIST ARGN)
+    if(NOT arg_NO_RECONFIGURE)
       set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
     endif()
   endif()
