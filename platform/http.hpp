@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace orvanta {
 
@@ -55,5 +56,9 @@ struct HttpLimits {
     std::string caBundle; // PEM bundle trusted instead of the system store; empty: the build's
 };
 HttpLimits& httpLimits();
+
+// The PEM bundle the program was built to trust instead of the system store (ORVANTA_CA_BUNDLE),
+// compiled in; empty: the system store.
+extern const std::string_view builtInCaBundle;
 
 } // namespace orvanta

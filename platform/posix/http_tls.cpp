@@ -6,10 +6,6 @@
 #include <openssl/ssl.h>
 #include <string>
 
-#ifndef ORVANTA_CA_BUNDLE
-#define ORVANTA_CA_BUNDLE ""
-#endif
-
 namespace orvanta {
 namespace {
 
@@ -31,15 +27,6 @@ CURLcode raiseTlsFloor(CURL*, void* context, void*) {
     return CURLE_OK;
 }
 
-const char* trustedBundle() {
-    const std::string& configured = httpLimits().caBundle;
-    if (!configured.empty()) {
-        return configured.c_str();
-    }
-    static const std::string built = ORVANTA_CA_BUNDLE;
-    return built.empty() ? nullptr : built.c_str();
-}
-
 } // namespace
 
 bool applyTlsPolicy(CURL* handle) {
@@ -53,9 +40,17 @@ bool applyTlsPolicy(CURL* handle) {
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     set(CURLOPT_SSL_CTX_FUNCTION, &raiseTlsFloor);
-    if (const char* bundle = trustedBundle()) {
-        // The bundle replaces the system store rather than adding to it.
-        set(CURLOPT_CAINFO, bundle);
+    // A bundle replaces the system store rather than adding to it: the limits' file, else the
+    // one compiled in. libcurl keeps its own copy of the blob.
+    const std::string& configured = httpLimits().caBundle;
+    if (!configured.empty()) {
+        set(CURLOPT_CAINFO, configured.c_str());
+        set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    } else if (!builtInCaBundle.empty()) {
+        curl_blob blob{const_cast<char*>(builtInCaBundle.data()), builtInCaBundle.size(),
+                       CURL_BLOB_COPY};
+        set(CURLOPT_CAINFO_BLOB, &blob);
+        set(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
         set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
     }
     return result == CURLE_OK;

@@ -10,10 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#ifndef ORVANTA_CA_BUNDLE
-#define ORVANTA_CA_BUNDLE ""
-#endif
-
 namespace orvanta {
 namespace {
 
@@ -42,23 +38,11 @@ struct LocalFreer {
     void operator()(void* memory) const { LocalFree(memory); }
 };
 
-// The roots trusted instead of the system store, when a bundle is configured.
-std::string trustedBundlePath(const HttpLimits& limits) {
-    if (!limits.caBundle.empty()) {
-        return limits.caBundle;
-    }
-    return ORVANTA_CA_BUNDLE;
-}
-
 constexpr std::size_t maxBundleBytes = 16 * 1024 * 1024;
 
-// A memory store holding every certificate of a PEM bundle; none when the file cannot be read,
-// holds no certificate, or holds one that does not decode.
-CertStore loadBundle(const std::string& path) {
-    const auto text = readSmallFile(path, maxBundleBytes);
-    if (!text) {
-        return nullptr;
-    }
+// A memory store holding every certificate of a PEM bundle; none when it holds no certificate or
+// one that does not decode.
+CertStore loadBundle(std::string_view text) {
     CertStore store(
         CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
     if (!store) {
@@ -67,20 +51,21 @@ CertStore loadBundle(const std::string& path) {
     static constexpr std::string_view begin = "-----BEGIN CERTIFICATE-----";
     static constexpr std::string_view end = "-----END CERTIFICATE-----";
     std::size_t count = 0;
-    for (std::size_t at = text->find(begin); at != std::string::npos; at = text->find(begin, at)) {
-        const auto stop = text->find(end, at + begin.size());
-        if (stop == std::string::npos) {
+    for (std::size_t at = text.find(begin); at != std::string_view::npos;
+         at = text.find(begin, at)) {
+        const auto stop = text.find(end, at + begin.size());
+        if (stop == std::string_view::npos) {
             return nullptr;
         }
         const std::size_t length = stop + end.size() - at;
         DWORD size = 0;
-        if (!CryptStringToBinaryA(text->data() + at, static_cast<DWORD>(length),
+        if (!CryptStringToBinaryA(text.data() + at, static_cast<DWORD>(length),
                                   CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr) ||
             size == 0) {
             return nullptr;
         }
         std::vector<BYTE> der(size);
-        if (!CryptStringToBinaryA(text->data() + at, static_cast<DWORD>(length),
+        if (!CryptStringToBinaryA(text.data() + at, static_cast<DWORD>(length),
                                   CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr) ||
             !CertAddEncodedCertificateToStore(store.get(), certificateEncoding, der.data(), size,
                                               CERT_STORE_ADD_ALWAYS, nullptr)) {
@@ -197,12 +182,18 @@ bool certifiesAddress(const CERT_CONTEXT& certificate, const std::vector<unsigne
 
 } // namespace
 
+// The roots trusted instead of the system store: the limits' file, else the bundle compiled in.
+// A file that cannot be read leaves the bundle configured but unusable.
 Trust loadTrust(const HttpLimits& limits) {
     Trust trust;
-    const std::string path = trustedBundlePath(limits);
-    trust.bundleConfigured = !path.empty();
-    if (trust.bundleConfigured) {
-        trust.bundle = loadBundle(path);
+    if (!limits.caBundle.empty()) {
+        trust.bundleConfigured = true;
+        if (const auto text = readSmallFile(limits.caBundle, maxBundleBytes)) {
+            trust.bundle = loadBundle(*text);
+        }
+    } else if (!builtInCaBundle.empty()) {
+        trust.bundleConfigured = true;
+        trust.bundle = loadBundle(builtInCaBundle);
     }
     return trust;
 }

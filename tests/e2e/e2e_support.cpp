@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
@@ -396,7 +397,8 @@ bool click(const std::string& displayName, unsigned long window, int x, int y) {
                .exitCode == 0;
 }
 
-TestCertificates makeCertificates(const std::string& directory, const std::string& caName) {
+TestCertificates makeCertificates(const std::string& directory, const std::string& caName,
+                                  const std::string& existingCa) {
     TestCertificates result;
     result.caPath = directory + "/ca.pem";
     result.certPath = directory + "/server.pem";
@@ -409,7 +411,7 @@ TestCertificates makeCertificates(const std::string& directory, const std::strin
                                 "extendedKeyUsage=serverAuth\n"
                                 "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
     const std::string openssl = ORVANTA_E2E_OPENSSL;
-    const std::vector<std::vector<std::string>> steps = {
+    std::vector<std::vector<std::string>> steps = {
         {openssl,
          "req",
          "-x509",
@@ -435,6 +437,16 @@ TestCertificates makeCertificates(const std::string& directory, const std::strin
         {openssl, "x509", "-req", "-in", request, "-CA", result.caPath, "-CAkey", caKey,
          "-CAcreateserial", "-out", result.certPath, "-days", "2", "-extfile", extensions},
     };
+    if (!existingCa.empty()) {
+        std::error_code error;
+        for (const char* name : {"/ca.pem", "/ca.key"}) {
+            if (!std::filesystem::copy_file(existingCa + name, directory + name, error)) {
+                result.error = "no test CA in " + existingCa + ": " + error.message();
+                return result;
+            }
+        }
+        steps.erase(steps.begin());
+    }
     for (const auto& step : steps) {
         const RunResult run = runProgram(step, {}, directory);
         if (run.exitCode != 0) {

@@ -119,14 +119,16 @@ bool moveMouse(const std::string& displayName, unsigned long window, int x, int 
 bool click(const std::string& displayName, unsigned long window, int x, int y);
 
 // A certificate authority and a server certificate for 127.0.0.1 signed by it, made with the
-// openssl command.
+// openssl command. With existingCa (a folder holding ca.pem and ca.key) that authority signs
+// instead of a new one.
 struct TestCertificates {
     std::string caPath;
     std::string certPath;
     std::string keyPath;
     std::string error;
 };
-TestCertificates makeCertificates(const std::string& directory, const std::string& caName);
+TestCertificates makeCertificates(const std::string& directory, const std::string& caName,
+                                  const std::string& existingCa = {});
 
 // nginx serving siteRoot over HTTPS on 127.0.0.1:port, configured and logging in workDirectory.
 class Nginx {

@@ -42,7 +42,7 @@ struct Target {
     bool windows = false;
     std::string launcher = ORVANTA_E2E_LAUNCHER;
     std::string signedLauncher = ORVANTA_E2E_SIGNED_LAUNCHER;
-    std::string caBundle = ORVANTA_E2E_CA_BUNDLE; // the bundle the launchers were built to trust
+    std::string ca = ORVANTA_E2E_CA; // the CA (ca.pem, ca.key) the launchers were built to trust
     std::string baseUrl = "https://127.0.0.1:" + std::to_string(ORVANTA_E2E_PORT);
     int port = ORVANTA_E2E_PORT;
     // Windows only: the Wine prefix, the sample game's build and the installer.
@@ -63,7 +63,7 @@ const Target& target() {
         t.windows = true;
         t.launcher = environment("ORVANTA_E2E_WINDOWS_LAUNCHER");
         t.signedLauncher = environment("ORVANTA_E2E_WINDOWS_SIGNED_LAUNCHER");
-        t.caBundle = environment("ORVANTA_E2E_WINDOWS_CA_BUNDLE");
+        t.ca = environment("ORVANTA_E2E_WINDOWS_CA");
         t.port = std::atoi(environment("ORVANTA_E2E_WINDOWS_PORT").c_str());
         // Wine's WinHTTP refuses certificates for IP addresses.
         t.baseUrl = "https://localhost:" + std::to_string(t.port);
@@ -128,13 +128,11 @@ class LauncherEndToEnd : public testing::Test {
         certificateDir_ = new TempDir();
         std::filesystem::create_directories(certificateDir_->file("trusted"));
         std::filesystem::create_directories(certificateDir_->file("untrusted"));
-        trusted_ = makeCertificates(certificateDir_->file("trusted"), "Orvanta test CA");
+        // The launchers carry this CA's certificate compiled in; the bundle file they were
+        // built from is gone, so trusting the server proves they need no file at run time.
+        trusted_ =
+            makeCertificates(certificateDir_->file("trusted"), "Orvanta test CA", target().ca);
         untrusted_ = makeCertificates(certificateDir_->file("untrusted"), "Stranger CA");
-        if (trusted_.error.empty()) {
-            // The test launcher was built to trust exactly this bundle.
-            std::filesystem::copy_file(trusted_.caPath, target().caBundle,
-                                       std::filesystem::copy_options::overwrite_existing);
-        }
         if (target().windows && !fileExists(target().prefix + "/system.reg")) {
             // Making a Wine prefix takes a while; it is made once and kept with the build.
             EnvChanges env = wineEnvironment("");
