@@ -1,6 +1,7 @@
 // Updates put together from chunks: what is fetched, what is reused, and every way the server's
 // chunk data can fail, which must end in the right build through the whole download.
 
+#include "platform/paths.hpp"
 #include "platform/sha256.hpp"
 #include "support/loopback_server.hpp"
 #include "support/random_bytes.hpp"
@@ -10,6 +11,7 @@
 #include "update/game_install.hpp"
 
 #include <atomic>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <zstd.h>
 
@@ -133,6 +135,8 @@ class ChunkInstall : public testing::Test {
         EXPECT_EQ(readFile(dir.file("version.txt")), "2.0");
     }
 
+  public:
+    // The cases below spoil the served files through a reference to the fixture.
     test::TempDir dir;
     test::LoopbackServer server;
     std::string exePath = dir.file("Orvanta.exe");
