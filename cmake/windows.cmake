@@ -12,16 +12,17 @@ if(NOT EXISTS ${json_include}/nlohmann)
   file(CREATE_LINK /usr/include/nlohmann ${json_include}/nlohmann SYMBOLIC)
 endif()
 
-# SFML, FreeType and uriparser, static, built for mingw-w64 by scripts/build-windows-deps. SFML is
+# SFML, FreeType, uriparser and zstd, static, built for mingw-w64 by scripts/build-windows-deps. SFML is
 # imported under the names the Linux build's SFML package gives it, so app/, ui/ and demo/ link
 # the same way.
 set(ORVANTA_WINDOWS_DEPS "" CACHE PATH
     "Folder of the libraries built for Windows (scripts/build-windows-deps prints it)")
 if(NOT EXISTS "${ORVANTA_WINDOWS_DEPS}/lib/libsfml-graphics-s.a" OR
-   NOT EXISTS "${ORVANTA_WINDOWS_DEPS}/lib/liburiparser.a")
-  message(FATAL_ERROR "The Windows launcher needs SFML, FreeType and uriparser built for Windows: "
-                      "set ORVANTA_WINDOWS_DEPS to scripts/build-windows-deps' folder, or use "
-                      "scripts/build-windows")
+   NOT EXISTS "${ORVANTA_WINDOWS_DEPS}/lib/liburiparser.a" OR
+   NOT EXISTS "${ORVANTA_WINDOWS_DEPS}/lib/libzstd.a")
+  message(FATAL_ERROR "The Windows launcher needs SFML, FreeType, uriparser and zstd built for "
+                      "Windows: set ORVANTA_WINDOWS_DEPS to scripts/build-windows-deps' folder, "
+                      "or use scripts/build-windows")
 endif()
 function(orvanta_import_static name file)
   add_library(${name} STATIC IMPORTED)
@@ -41,6 +42,9 @@ orvanta_import_static(orvanta_uriparser liburiparser.a)
 set_target_properties(orvanta_uriparser PROPERTIES
   INTERFACE_COMPILE_DEFINITIONS "URI_STATIC_BUILD;URI_NO_UNICODE"
   INTERFACE_INCLUDE_DIRECTORIES ${ORVANTA_WINDOWS_DEPS}/include)
+orvanta_import_static(orvanta_zstd libzstd.a)
+set_target_properties(orvanta_zstd PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES ${ORVANTA_WINDOWS_DEPS}/include)
 
 add_library(orvanta_core STATIC)
 target_include_directories(orvanta_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
@@ -48,7 +52,7 @@ target_include_directories(orvanta_core SYSTEM PUBLIC ${json_include})
 target_compile_definitions(orvanta_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                _WIN32_WINNT=0x0A00)
 target_compile_options(orvanta_core PRIVATE ${ORVANTA_WARNINGS})
-target_link_libraries(orvanta_core PUBLIC orvanta_uriparser winhttp ws2_32 crypt32 bcrypt advapi32
+target_link_libraries(orvanta_core PUBLIC orvanta_uriparser orvanta_zstd winhttp ws2_32 crypt32 bcrypt advapi32
                                           shell32 ole32 user32 gdi32)
 
 # The launcher itself: window, screen, phases; everything that touches SFML.

@@ -7,7 +7,8 @@
 ;   VERSION_QUAD   the same as four numbers, e.g. 1.0.0.0
 ;   LAUNCHER_EXE   the launcher to install
 ;   FONTS_DIR      the folder holding Nunito-Bold.ttf, Nunito-Regular.ttf and OFL.txt
-;   LICENSES_DIR   the folder holding the licences of SFML, FreeType and uriparser, linked into it
+;   LICENSES_DIR   the folder holding the licences of SFML, FreeType, uriparser and zstd, linked
+;                  into it
 ;   OUTFILE        the installer to write
 Unicode true
 Target amd64-unicode
@@ -54,6 +55,7 @@ Section "Install"
   File "${LICENSES_DIR}\FreeType-LICENSE.TXT"
   File "${LICENSES_DIR}\FreeType-FTL.TXT"
   File "${LICENSES_DIR}\uriparser-COPYING.txt"
+  File "${LICENSES_DIR}\zstd-LICENSE.txt"
   ; The shortcut starts the launcher in its own folder.
   SetOutPath "$INSTDIR"
   CreateShortCut "${SHORTCUT}" "$INSTDIR\orvanta-launcher.exe" "" "$INSTDIR\orvanta-launcher.exe" 0
@@ -81,6 +83,7 @@ Section "Uninstall"
   Delete "$INSTDIR\licenses\FreeType-LICENSE.TXT"
   Delete "$INSTDIR\licenses\FreeType-FTL.TXT"
   Delete "$INSTDIR\licenses\uriparser-COPYING.txt"
+  Delete "$INSTDIR\licenses\zstd-LICENSE.txt"
   RMDir "$INSTDIR\licenses"
   Delete "${SHORTCUT}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"

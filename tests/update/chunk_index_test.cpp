@@ -3,7 +3,9 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
+#include <zstd.h>
 
 namespace orvanta {
 namespace {
@@ -115,6 +117,21 @@ TEST(ChunkIndex, RefusesWhatIsNotAWholeConsistentIndex) {
     for (const Case& c : cases) {
         EXPECT_FALSE(parseChunkIndex(c.bytes).has_value()) << c.name;
     }
+}
+
+TEST(ChunkIndex, ZstdEntriesUnpackWithTheCoresDecompressor) {
+    // A frame as the publisher stores it: shorter than its chunk, and back to the chunk whole.
+    const std::string chunk(chunkMinSize + 1, 'o');
+    std::string frame(ZSTD_compressBound(chunk.size()), '\0');
+    frame.resize(ZSTD_compress(frame.data(), frame.size(), chunk.data(), chunk.size(), 3));
+    ASSERT_LT(frame.size(), chunk.size());
+    std::string unpacked(chunk.size(), '\0');
+    const std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> context(ZSTD_createDCtx(),
+                                                                       ZSTD_freeDCtx);
+    EXPECT_EQ(ZSTD_decompressDCtx(context.get(), unpacked.data(), unpacked.size(), frame.data(),
+                                  frame.size()),
+              chunk.size());
+    EXPECT_EQ(unpacked, chunk);
 }
 
 } // namespace
