@@ -20,12 +20,11 @@ using test::TempDir;
 // Bytes 7 to 11 of the game ("build") through a fetcher of their own; none when refused.
 std::optional<std::string> piece(const std::string& url) {
     std::string got;
-    const RangeResult result =
+    const bool whole =
         RangeFetcher().fetchRange(url, 7, 5, [&](const char* data, std::size_t n) {
             got.append(data, n);
             return true;
-        });
-    const bool whole = result == RangeResult::fetched;
+        }) == RangeResult::fetched;
     return whole ? std::optional(got) : std::nullopt;
 }
 

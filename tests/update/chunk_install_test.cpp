@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <zstd.h>
 
@@ -83,14 +84,13 @@ class ChunkInstall : public testing::Test {
         server.server().Get(
             "/Orvanta-2.0.pack", [this](const httplib::Request& req, httplib::Response& res) {
                 if (ignoreRanges) {
-                    // The whole pack, answered 200 as by a server without ranges. httplib cuts
-                    // a body of known length to the range asked for, so this one is chunked.
+                    // The whole pack with 200, as a server that knows no ranges sends it.
                     res.status = 200;
                     res.set_chunked_content_provider(
                         "application/octet-stream", [this](std::size_t, httplib::DataSink& sink) {
-                            const bool sent = sink.write(files.pack.data(), files.pack.size());
+                            sink.write(files.pack.data(), files.pack.size());
                             sink.done();
-                            return sent;
+                            return true;
                         });
                     return;
                 }
@@ -144,7 +144,7 @@ class ChunkInstall : public testing::Test {
     }
 
   public:
-    // The cases below spoil the served files through a reference to the fixture.
+    // The fault table's cases change these.
     test::TempDir dir;
     test::LoopbackServer server;
     std::string exePath = dir.file("Orvanta.exe");
@@ -236,10 +236,11 @@ TEST_F(ChunkInstall, FallsBackToTheWholeBuildOnAnyFaultOfTheChunkData) {
         {"ranges ignored", [](ChunkInstall& t, UpdateManifest&) { t.ignoreRanges = true; }},
         {"chunk corrupted", [](ChunkInstall& t, UpdateManifest&) { t.files.pack[100] ^= 1; }},
         {"chunks listed out of order",
-         [](ChunkInstall& t, UpdateManifest&) {
+         [](ChunkInstall& t, UpdateManifest& m) {
              ChunkIndex index = *parseChunkIndex(t.files.index);
              std::swap(index.chunks[0], index.chunks[1]);
              t.indexServed = serializeChunkIndex(index);
+             m.game_chunks_sha256 = hexOf(t.indexServed);
          }},
     };
     std::string changed = oldBuild;
