@@ -174,14 +174,21 @@ void Process::stop(std::chrono::milliseconds grace) {
         return;
     }
     if (!exitCode_) {
-        kill(-pid_, SIGTERM);
+        ::kill(-pid_, SIGTERM);
         if (!waitForExit(grace)) {
-            kill(-pid_, SIGKILL);
+            ::kill(-pid_, SIGKILL);
             waitForExit(10000ms);
         }
     }
     // Whatever the leader left behind in its group (nginx workers, for one).
-    kill(-pid_, SIGKILL);
+    ::kill(-pid_, SIGKILL);
+}
+
+void Process::kill() {
+    if (pid_ > 0 && !exitCode_) {
+        ::kill(-pid_, SIGKILL);
+        waitForExit(10000ms);
+    }
 }
 
 RunResult runProgram(const std::vector<std::string>& argv, const EnvChanges& environment,
@@ -480,10 +487,14 @@ std::string Nginx::start() {
         // Workers would otherwise drop to "nobody", who cannot enter the private temp folders.
         conf << "user root;\n";
     }
-    conf << "events { worker_connections 64; }\n"
-         << "http {\n"
-         << "  access_log " << dir << "/access.log;\n"
-         << "  client_body_temp_path " << dir << "/client_body;\n";
+    conf
+        << "events { worker_connections 64; }\n"
+        << "http {\n"
+        // The combined format with the Range header, to tell what each ranged GET asked for.
+        << "  log_format ranges '$remote_addr - $remote_user [$time_local] \"$request\" $status '\n"
+        << "    '$body_bytes_sent \"$http_referer\" \"$http_user_agent\" \"$http_range\"';\n"
+        << "  access_log " << dir << "/access.log ranges;\n"
+        << "  client_body_temp_path " << dir << "/client_body;\n";
     // Every module compiled in wants its temp folder, and the default ones may not be writable.
     const std::string features = runProgram({ORVANTA_E2E_NGINX, "-V"}).output;
     for (const char* module : {"proxy", "fastcgi", "uwsgi", "scgi"}) {
@@ -497,8 +508,11 @@ std::string Nginx::start() {
          << "    listen 127.0.0.1:" << port_ << " ssl;\n"
          << "    ssl_certificate " << certPath_ << ";\n"
          << "    ssl_certificate_key " << keyPath_ << ";\n"
-         << "    root " << siteRoot_ << ";\n"
-         << "  }\n"
+         << "    root " << siteRoot_ << ";\n";
+    if (!packRate_.empty()) {
+        conf << "    location ~ \\.pack$ { limit_rate " << packRate_ << "; }\n";
+    }
+    conf << "  }\n"
          << "}\n";
     test::writeFile(dir + "/nginx.conf", conf.str());
 
@@ -526,18 +540,42 @@ std::string Nginx::accessLog() const {
     return test::readFile(workDirectory_ + "/access.log");
 }
 
-int Nginx::requestsFor(const std::string& text) const {
-    std::istringstream lines(accessLog());
-    int count = 0;
+namespace {
+
+// Calls take(the status and size text after the request line) for every access log line whose
+// request line contains text.
+void forRequests(const std::string& log, const std::string& text,
+                 const std::function<void(std::istringstream&)>& take) {
+    std::istringstream lines(log);
     for (std::string line; std::getline(lines, line);) {
         const auto start = line.find('"');
         const auto end = line.find('"', start + 1);
         if (start != std::string::npos && end != std::string::npos &&
             line.substr(start, end - start).find(text) != std::string::npos) {
-            ++count;
+            std::istringstream rest(line.substr(end + 1));
+            take(rest);
         }
     }
+}
+
+} // namespace
+
+int Nginx::requestsFor(const std::string& text) const {
+    int count = 0;
+    forRequests(accessLog(), text, [&](std::istringstream&) { ++count; });
     return count;
+}
+
+std::uint64_t Nginx::bytesSentFor(const std::string& text) const {
+    std::uint64_t sum = 0;
+    forRequests(accessLog(), text, [&](std::istringstream& rest) {
+        int status = 0;
+        std::uint64_t bytes = 0;
+        if (rest >> status >> bytes) {
+            sum += bytes;
+        }
+    });
+    return sum;
 }
 
 bool portAccepts(int port) {

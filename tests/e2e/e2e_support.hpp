@@ -36,6 +36,8 @@ class Process {
     std::optional<int> waitForExit(std::chrono::milliseconds timeout);
     // SIGTERM to the group, then SIGKILL when it has not ended within grace.
     void stop(std::chrono::milliseconds grace = 3000ms);
+    // SIGKILL to the group at once, as a crash or a power cut ends a program: no cleanup runs.
+    void kill();
 
   private:
     pid_t pid_ = -1;
@@ -139,12 +141,17 @@ class Nginx {
     Nginx(const Nginx&) = delete;
     Nginx& operator=(const Nginx&) = delete;
 
+    // From the next start, .pack files are sent at most at rate (nginx's limit_rate, e.g. "1m");
+    // empty for no limit.
+    void limitPackRate(std::string rate) { packRate_ = std::move(rate); }
     // Starts the server and waits until it accepts connections; the error text on failure.
     std::string start();
     void stop();
     std::string accessLog() const;
     // Requests in the access log whose request line contains text.
     int requestsFor(const std::string& text) const;
+    // Body bytes sent in answer to those requests.
+    std::uint64_t bytesSentFor(const std::string& text) const;
 
   private:
     std::string workDirectory_;
@@ -152,6 +159,7 @@ class Nginx {
     std::string certPath_;
     std::string keyPath_;
     int port_;
+    std::string packRate_;
     std::optional<Process> server_;
 };
 

@@ -75,15 +75,34 @@ const Target& target() {
     return chosen;
 }
 
-// A game build. On Linux a script that records that it ran, and which build it was; on Windows
-// the sample game, its build named in bytes appended to the program.
-std::string gameBuild(const std::string& build) {
+// Every build carries this much data after its program, the same in every build, so most of a
+// build's chunks are those of the build before.
+constexpr std::size_t sharedPayloadBytes = 2 << 20;
+
+// Deterministic text of a few letters, which compresses to about half and gives the chunker
+// boundaries to find.
+std::string payload(std::size_t size) {
+    std::string text(size, '\n');
+    std::uint32_t state = 0x4f72766e;
+    for (std::size_t i = 0; i < size; ++i) {
+        state = state * 1664525u + 1013904223u;
+        if (i % 64 != 63) {
+            text[i] = static_cast<char>('a' + (state >> 28));
+        }
+    }
+    return text;
+}
+
+// A game build: the program, then the shared payload (which a program, Linux script or Windows
+// executable, never reads). On Linux a script that records that it ran, and which build it was;
+// on Windows the sample game, its build named in bytes appended to the program.
+std::string gameBuild(const std::string& build, std::size_t payloadBytes = sharedPayloadBytes) {
     if (target().windows) {
         static const std::string game = readFile(target().game);
-        return game + "\n# Orvanta test build " + build + "\n";
+        return game + "\n# Orvanta test build " + build + "\n" + payload(payloadBytes);
     }
     return "#!/bin/sh\n# Orvanta test build " + build + "\necho " + build +
-           " > \"$ORVANTA_E2E_MARKER\"\n";
+           " > \"$ORVANTA_E2E_MARKER\"\nexit 0\n" + payload(payloadBytes);
 }
 
 EnvChanges wineEnvironment(const std::string& display) {
@@ -194,8 +213,9 @@ class LauncherEndToEnd : public testing::Test {
         display_.reset();
     }
 
-    void publish(const std::string& version, const std::string& signingKey = {}) {
-        writeFile(dir_.file("build.exe"), gameBuild(version), true);
+    void publish(const std::string& version, const std::string& signingKey = {},
+                 std::size_t payloadBytes = sharedPayloadBytes) {
+        writeFile(dir_.file("build.exe"), gameBuild(version, payloadBytes), true);
         std::vector<std::string> argv = {ORVANTA_PUBLISH_PROGRAM,
                                          "--game",
                                          dir_.file("build.exe"),
@@ -217,6 +237,10 @@ class LauncherEndToEnd : public testing::Test {
                                 : dir_.file("data/Orvanta");
     }
     std::string installedGame() const { return installDir() + "/Orvanta.exe"; }
+    std::uint64_t packSize(const std::string& version) const {
+        return std::filesystem::file_size(
+            dir_.file("site/orvanta-downloads/Orvanta-" + version + ".pack"));
+    }
     std::string marker() const { return dir_.file("game-started.txt"); }
 
     // Whether the game has started: the build's marker on Linux, the sample game's window on
@@ -328,16 +352,23 @@ TEST_F(LauncherEndToEnd, FirstStartInstallsAndASecondStartFetchesOnlyTheManifest
     EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
     EXPECT_EQ(readFile(installedGame()), gameBuild("1.0"));
     EXPECT_EQ(readFile(installDir() + "/version.txt"), "1.0");
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.exe"), 1);
+    // Installed from its chunks: the index once, the pack in one or more ranges.
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.chunks"), 1);
+    const int packRequests = nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.pack");
+    EXPECT_GE(packRequests, 1);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.exe"), 0);
     closeAndExpectExitZero();
 
     startLauncher();
     expectReadyScreen();
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/manifest.json"), 2);
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.exe"), 1);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.chunks"), 1);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.pack"), packRequests);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.exe"), 0);
     closeAndExpectExitZero();
 }
 
+// The new build shares most of its chunks with the installed one: only the others are fetched.
 TEST_F(LauncherEndToEnd, ANewlyPublishedBuildIsInstalledAtTheNextStart) {
     publish("1.0");
     ASSERT_EQ(nginx_->start(), "");
@@ -350,7 +381,10 @@ TEST_F(LauncherEndToEnd, ANewlyPublishedBuildIsInstalledAtTheNextStart) {
     expectReadyScreen();
     EXPECT_EQ(readFile(installedGame()), gameBuild("1.1"));
     EXPECT_EQ(readFile(installDir() + "/version.txt"), "1.1");
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.exe"), 1);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.chunks"), 1);
+    EXPECT_GE(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.pack"), 1);
+    EXPECT_LT(nginx_->bytesSentFor("GET /orvanta-downloads/Orvanta-1.1.pack"), packSize("1.1") / 2);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.exe"), 0);
     EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
     closeAndExpectExitZero();
 }
@@ -368,9 +402,14 @@ TEST_F(LauncherEndToEnd, PlayRepairsAModifiedGameThenStartsIt) {
     }
     ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
     ASSERT_TRUE(waitUntil([&] { return readFile(installedGame()) == gameBuild("2.0"); }, 60s))
-        << "the modified game was not downloaded again";
+        << "the modified game was not repaired";
     expectReadyScreen();
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-2.0.exe"), 2);
+    // Repaired from its chunks: the install and the repair each fetched the index, and the
+    // repair only the damaged end of the pack.
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-2.0.chunks"), 2);
+    EXPECT_LT(nginx_->bytesSentFor("GET /orvanta-downloads/Orvanta-2.0.pack"),
+              packSize("2.0") * 3 / 2);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-2.0.exe"), 0);
     EXPECT_FALSE(gameStarted()) << "the repairing click must not also start the game";
 
     ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
@@ -396,6 +435,44 @@ TEST_F(LauncherEndToEnd, WithoutTheServerItOffersRetryWhichRecoversOnceTheServer
     ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
     expectReadyScreen();
     EXPECT_EQ(readFile(installedGame()), gameBuild("3.0"));
+    closeAndExpectExitZero();
+}
+
+// A launcher killed while it fetches a build's pack leaves its download behind; the next start
+// keeps the chunks in it and fetches only the rest.
+TEST_F(LauncherEndToEnd, AnInstallCutShortByAKillGoesOnFromWhereItStopped) {
+    constexpr std::size_t payloadBytes = 12 << 20;
+    publish("7.0", {}, payloadBytes);
+    const std::uint64_t pack = packSize("7.0");
+    const std::string packRequest = "GET /orvanta-downloads/Orvanta-7.0.pack";
+    // About four seconds for the whole pack.
+    nginx_->limitPackRate(std::to_string(pack / 4));
+    ASSERT_EQ(nginx_->start(), "");
+    startLauncher();
+    const std::string download = installedGame() + ".download";
+    const std::uint64_t buildSize = gameBuild("7.0", payloadBytes).size();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::error_code absent;
+            const std::uintmax_t size = std::filesystem::file_size(download, absent);
+            return (!absent && size >= buildSize / 2) || !launcher_->running();
+        },
+        60s, 20ms));
+    launcher_->kill();
+    ASSERT_TRUE(fileExists(download));
+    ASSERT_LT(std::filesystem::file_size(download), buildSize);
+    // nginx logs the cut request once it finds the connection gone.
+    ASSERT_TRUE(waitUntil([&] { return nginx_->requestsFor(packRequest) == 1; }, 10s));
+    const std::uint64_t sentBeforeKill = nginx_->bytesSentFor(packRequest);
+
+    nginx_->limitPackRate({});
+    ASSERT_EQ(nginx_->start(), "");
+    startLauncher();
+    expectReadyScreen();
+    EXPECT_EQ(readFile(installedGame()), gameBuild("7.0", payloadBytes));
+    EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
+    EXPECT_LE(nginx_->bytesSentFor(packRequest) - sentBeforeKill, pack * 6 / 10);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-7.0.exe"), 0);
     closeAndExpectExitZero();
 }
 
@@ -434,7 +511,7 @@ TEST_F(LauncherEndToEnd, ASignedChannelServesLaunchersWithAndWithoutTheKey) {
     startLauncher(target().signedLauncher);
     expectErrorScreen();
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/manifest.json.sig"), 1);
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-5.0.exe"), 0);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-5.0"), 0);
     closeAndExpectExitZero();
 
     writeFile(manifestPath, signedManifest);
