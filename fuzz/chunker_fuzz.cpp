@@ -4,8 +4,9 @@
 // blocks of a size the input chooses.
 //
 // Inputs are at most 64 KiB, no more than one maximum-size chunk, so an input longer than three
-// bytes describes a stream, long enough for many chunks of every size: bytes 0-1 its length in 16-byte units (up to
-// 1 MiB), byte 2 the block size, the rest a pattern repeated, each repetition changed a little.
+// bytes describes a stream, long enough for many chunks of every size: bytes 0-1 its length in
+// 16-byte units (up to 1 MiB), byte 2 the block size, the rest a pattern repeated, each repetition
+// changed a little.
 #include "update/chunker.hpp"
 
 #include <algorithm>

@@ -19,8 +19,8 @@ ChunkEntry entry(std::uint32_t length, std::uint32_t stored, unsigned char fill)
 ChunkIndex sampleIndex() {
     ChunkIndex index;
     index.packName = "Orvanta-1.4.pack";
-    index.chunks = {entry(chunkMaxSize, 1000, 0xA1), entry(chunkMinSize + 1, chunkMinSize + 1, 0xB2),
-                    entry(5, 5, 0xC3)};
+    index.chunks = {entry(chunkMaxSize, 1000, 0xA1),
+                    entry(chunkMinSize + 1, chunkMinSize + 1, 0xB2), entry(5, 5, 0xC3)};
     index.buildSize = chunkMaxSize + chunkMinSize + 1 + 5;
     return index;
 }

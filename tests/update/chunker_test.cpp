@@ -35,9 +35,9 @@ TEST(Chunker, GearTableIsTheFormatsOwn) {
     for (const Chunk& chunk : chunksOf(pseudoRandomBytes(1 << 18, 1))) {
         lengths.push_back(chunk.length);
     }
-    EXPECT_EQ(lengths, (std::vector<std::uint32_t>{17350, 16704, 22856, 19486, 17524, 17757, 7213,
-                                                   20211, 19564, 19194, 17304, 19195, 17731, 22826,
-                                                   7229}));
+    EXPECT_EQ(lengths,
+              (std::vector<std::uint32_t>{17350, 16704, 22856, 19486, 17524, 17757, 7213, 20211,
+                                          19564, 19194, 17304, 19195, 17731, 22826, 7229}));
 }
 
 TEST(Chunker, ChunksTileTheInputWithinTheSizeLimits) {
