@@ -3,9 +3,10 @@
 // masks spelled out, one chunk at a time over the whole buffer; the chunker under test is fed in
 // blocks of a size the input chooses.
 //
-// Inputs are at most 64 KiB, which reaches neither the average nor the maximum chunk size, so an
-// input longer than three bytes describes a stream: bytes 0-1 its length in 16-byte units (up to
-// 1 MiB), byte 2 the block size, the rest a pattern repeated, each repetition changed a little.
+// Inputs are at most 64 KiB, no more than one maximum-size chunk, so an input longer than three
+// bytes describes a stream, long enough for many chunks of every size: bytes 0-1 its length in
+// 16-byte units (up to 1 MiB), byte 2 the block size, the rest a pattern repeated, each repetition
+// changed a little.
 #include "update/chunker.hpp"
 
 #include <algorithm>
@@ -24,11 +25,11 @@ void require(bool condition) {
     }
 }
 
-constexpr std::size_t minimumSize = 16384;
-constexpr std::size_t averageSize = 65536;
-constexpr std::size_t maximumSize = 262144;
-constexpr std::uint64_t strictMask = 0xFFFFC00000000000; // top 18 bits
-constexpr std::uint64_t looseMask = 0xFFFC000000000000;  // top 14 bits
+constexpr std::size_t minimumSize = 4096;
+constexpr std::size_t averageSize = 16384;
+constexpr std::size_t maximumSize = 65536;
+constexpr std::uint64_t strictMask = 0xFFFF000000000000; // top 16 bits
+constexpr std::uint64_t looseMask = 0xFFF0000000000000;  // top 12 bits
 
 std::array<std::uint64_t, 256> referenceGear() {
     std::array<std::uint64_t, 256> gear{};

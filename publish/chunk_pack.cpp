@@ -42,22 +42,21 @@ class PackWriter {
     PackWriter(int fd, ZSTD_CCtx* context) : fd_(fd), context_(context) {}
 
     bool add(std::string_view chunk) {
-        const std::optional<Sha256Digest> digest = sha256Bytes(chunk);
+        const std::optional<ChunkDigest> digest = chunkDigestOf(chunk);
         if (!digest) {
             return false;
         }
         ChunkEntry entry;
         entry.length = static_cast<std::uint32_t>(chunk.size());
-        entry.sha256 = *digest;
+        entry.digest = *digest;
         frame_.resize(ZSTD_compressBound(chunk.size()));
         const std::size_t size =
             ZSTD_compressCCtx(context_, frame_.data(), frame_.size(), chunk.data(), chunk.size(),
                               chunkCompressionLevel);
+        // A frame no smaller than the chunk is not worth it: the chunk goes in raw.
         std::string_view stored = chunk;
-        entry.storage = ChunkStorage::raw;
         if (!ZSTD_isError(size) && size < chunk.size()) {
             stored = std::string_view(frame_.data(), size);
-            entry.storage = ChunkStorage::zstd;
         }
         entry.storedLength = static_cast<std::uint32_t>(stored.size());
         if (!writeAll(fd_, stored.data(), stored.size())) {
@@ -222,7 +221,7 @@ std::string checkChunkFiles(const std::string& gamePath, const std::string& dire
         if (stored.size() != entry.storedLength) {
             return mismatch;
         }
-        if (entry.storage == ChunkStorage::zstd) {
+        if (!entry.storedRaw()) {
             chunk.resize(entry.length);
             const std::size_t size = ZSTD_decompressDCtx(context.get(), chunk.data(), chunk.size(),
                                                          stored.data(), stored.size());
@@ -232,7 +231,7 @@ std::string checkChunkFiles(const std::string& gamePath, const std::string& dire
         } else {
             chunk = stored;
         }
-        if (sha256Bytes(chunk) != entry.sha256 || readSome(game, chunk.size()) != chunk) {
+        if (chunkDigestOf(chunk) != entry.digest || readSome(game, chunk.size()) != chunk) {
             return mismatch;
         }
     }

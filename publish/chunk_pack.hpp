@@ -12,7 +12,8 @@ namespace orvanta::publish {
 
 // Measured on 12 MB of shared libraries cut into 64 KiB pieces: level 15 stores them in 34% of
 // their size at about 10 MB/s; 19 gains one percent more at a sixth of the speed, and 12 and
-// below stay above 36%.
+// below stay above 36%. In 16 KiB pieces the levels lie closer (another 12 MB of libraries:
+// 41.6% at 12, 41.3% at 15, 41.2% at 19, against 39.5% at 15 in 64 KiB pieces).
 inline constexpr int chunkCompressionLevel = 15;
 
 // "Orvanta-<version>.pack" and "Orvanta-<version>.chunks", the version as in gameFileName.

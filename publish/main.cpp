@@ -59,7 +59,7 @@ Options:
 
 Each option takes its value as the next argument or after '=' (--version=1.4.2).
 The game file is copied to Orvanta-<version>.exe. Unless --no-chunks is given, the game is
-also cut into chunks (about 64 KiB each), each compressed on its own into Orvanta-<version>.pack
+also cut into chunks (about 16 KiB each), each compressed on its own into Orvanta-<version>.pack
 (about a third of the game's size for typical executables), and listed in
 Orvanta-<version>.chunks, so that launchers can fetch only the chunks that changed. The
 manifest is written last and atomically, so the server never announces a file that is not

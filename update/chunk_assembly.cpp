@@ -51,7 +51,7 @@ class Assembler {
             const ChunkEntry& entry = index_.chunks[next_];
             bytes.resize(entry.length);
             const auto got = download_.readAt(inPlace_, bytes.data(), bytes.size());
-            if (!got || *got != bytes.size() || sha256Bytes(bytes) != entry.sha256) {
+            if (!got || *got != bytes.size() || chunkDigestOf(bytes) != entry.digest) {
                 break;
             }
             inPlace_ += entry.length;
@@ -113,7 +113,7 @@ class Assembler {
   private:
     // Decompresses the stored chunk into plain_, never past its declared length, and checks it.
     bool unpack(const ChunkEntry& entry) {
-        if (entry.storage == ChunkStorage::raw) {
+        if (entry.storedRaw()) {
             plain_ = stored_;
         } else {
             plain_.resize(entry.length);
@@ -126,7 +126,7 @@ class Assembler {
                 return false;
             }
         }
-        return plain_.size() == entry.length && sha256Bytes(plain_) == entry.sha256;
+        return plain_.size() == entry.length && chunkDigestOf(plain_) == entry.digest;
     }
 
     void report() {
@@ -190,7 +190,7 @@ AssemblyResult assembleBuild(const ChunkedBuild& build, const std::string& insta
     RangeFetcher fetcher;
     while (!assembler.done()) {
         const std::size_t first = assembler.next();
-        if (const auto place = local.find(assembler.nextEntry().sha256); place != local.end()) {
+        if (const auto place = local.find(assembler.nextEntry().digest); place != local.end()) {
             // A game that changed since it was cut is no source; a disk that fails to take the
             // chunk fails the update.
             if (!assembler.readNext(installed, place->second)) {
@@ -203,7 +203,7 @@ AssemblyResult assembleBuild(const ChunkedBuild& build, const std::string& insta
         }
         // The chunks missing from here on that lie side by side in the pack: one request.
         std::size_t end = first + 1;
-        while (end < count && !local.contains(build.index.chunks[end].sha256)) {
+        while (end < count && !local.contains(build.index.chunks[end].digest)) {
             ++end;
         }
         const RangeResult result = fetcher.fetchRange(

@@ -1,5 +1,6 @@
 #include "update/chunk_index.hpp"
 
+#include "platform/sha256.hpp"
 #include "update/chunker.hpp"
 
 #include <algorithm>
@@ -60,14 +61,21 @@ bool validEntry(const ChunkEntry& entry, bool last) {
     if (!last && entry.length <= chunkMinSize) {
         return false;
     }
-    if (entry.storage == ChunkStorage::raw) {
-        return entry.storedLength == entry.length;
-    }
-    // A frame no smaller than the chunk is never written: the chunk goes in raw instead.
-    return entry.storedLength > 0 && entry.storedLength < entry.length;
+    // Equal lengths mean raw bytes; a frame no smaller than the chunk is never written.
+    return entry.storedLength > 0 && entry.storedLength <= entry.length;
 }
 
 } // namespace
+
+std::optional<ChunkDigest> chunkDigestOf(std::string_view bytes) {
+    const std::optional<Sha256Digest> full = sha256Bytes(bytes);
+    if (!full) {
+        return std::nullopt;
+    }
+    ChunkDigest digest;
+    std::copy_n(full->begin(), digest.size(), digest.begin());
+    return digest;
+}
 
 bool isChunkPackName(std::string_view name) {
     if (name.empty() || name.size() > maxPackNameBytes || name.front() == '.') {
@@ -99,8 +107,7 @@ std::string serializeChunkIndex(const ChunkIndex& index) {
     for (const ChunkEntry& entry : index.chunks) {
         putLittleEndian(out, entry.length, 4);
         putLittleEndian(out, entry.storedLength, 4);
-        putLittleEndian(out, static_cast<std::uint8_t>(entry.storage), 1);
-        out.append(reinterpret_cast<const char*>(entry.sha256.data()), entry.sha256.size());
+        out.append(reinterpret_cast<const char*>(entry.digest.data()), entry.digest.size());
     }
     return out;
 }
@@ -132,13 +139,8 @@ std::optional<ChunkIndex> parseChunkIndex(std::string_view bytes) {
         ChunkEntry entry;
         entry.length = static_cast<std::uint32_t>(reader.take(4));
         entry.storedLength = static_cast<std::uint32_t>(reader.take(4));
-        const std::uint64_t storage = reader.take(1);
-        if (storage > static_cast<std::uint8_t>(ChunkStorage::raw)) {
-            return std::nullopt;
-        }
-        entry.storage = static_cast<ChunkStorage>(storage);
-        const std::string_view digest = reader.takeBytes(entry.sha256.size());
-        std::copy(digest.begin(), digest.end(), entry.sha256.begin());
+        const std::string_view digest = reader.takeBytes(entry.digest.size());
+        std::copy(digest.begin(), digest.end(), entry.digest.begin());
         // Lengths are at most the maximum chunk size and the count is bounded by the size cap,
         // so the sums cannot wrap; the build size comparison catches any disagreement.
         if (!validEntry(entry, i + 1 == count) || total > index.buildSize) {

@@ -15,14 +15,17 @@
 //       38     N  pack name: a file name beside the index ("Orvanta-1.4.exe.pack"), letters,
 //                 digits, '.', '_', '-'; its address is the index's address with the last path
 //                 segment replaced
-//   then per chunk, 41 bytes, in build order:
+//   then per chunk, 24 bytes, in build order:
 //                 4   length in the build
-//                 4   stored length in the pack
-//                 1   storage: 0 a zstd frame (stored length below length), 1 raw (equal)
-//                32   SHA-256 of the chunk's bytes in the build
+//                 4   stored length in the pack: equal to the length for a chunk stored raw,
+//                     shorter for a zstd frame; never longer
+//                16   the first 16 bytes of the SHA-256 of the chunk's bytes in the build
 //
 // A chunk's place in the pack is the sum of the stored lengths before it; the build is the
-// chunks' bytes in order.
+// chunks' bytes in order. Half a SHA-256 is enough: chunk digests only find pieces in the
+// installed game and check pieces as they arrive, while every assembled build is checked whole
+// against the manifest's SHA-256 before it is installed, so a colliding chunk can cost a full
+// download but never install wrong bytes.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -33,20 +36,26 @@
 
 namespace orvanta {
 
-inline constexpr std::uint32_t chunkIndexVersion = 1;
+inline constexpr std::uint32_t chunkIndexVersion = 2;
 inline constexpr std::size_t chunkIndexHeaderBytes = 38;
-inline constexpr std::size_t chunkIndexEntryBytes = 41;
-// Larger indexes are refused unread. 64 MiB holds about 1.6 million entries: at the average
-// chunk size a build of about 100 GiB, and at least about 25 GiB however the chunks fall.
+inline constexpr std::size_t chunkIndexEntryBytes = 24;
+// Larger indexes are refused unread. 64 MiB holds about 2.8 million entries: at the average
+// chunk size a build of about 42 GiB, and at least about 10 GiB however the chunks fall.
 inline constexpr std::size_t maxChunkIndexBytes = 64 * 1024 * 1024;
 
-enum class ChunkStorage : std::uint8_t { zstd = 0, raw = 1 };
+// How an index names a chunk: the first 16 bytes of its SHA-256.
+using ChunkDigest = std::array<unsigned char, 16>;
+
+// The chunk digest of bytes; absent when the SHA-256 cannot be made.
+std::optional<ChunkDigest> chunkDigestOf(std::string_view bytes);
 
 struct ChunkEntry {
     std::uint32_t length = 0;
     std::uint32_t storedLength = 0;
-    ChunkStorage storage = ChunkStorage::zstd;
-    std::array<unsigned char, 32> sha256{};
+    ChunkDigest digest{};
+
+    // Stored as the chunk's own bytes rather than a zstd frame.
+    bool storedRaw() const { return storedLength == length; }
 
     friend bool operator==(const ChunkEntry&, const ChunkEntry&) = default;
 };
@@ -67,8 +76,8 @@ std::string serializeChunkIndex(const ChunkIndex& index);
 
 // Present exactly when bytes are a whole, consistent index of this format: the right magic,
 // version and chunker sizes, a valid pack name, entries whose lengths add up to the build size,
-// every chunk but the last longer than the minimum size, none empty or over the maximum, stored
-// lengths that match their storage, and nothing after the last entry.
+// every chunk but the last longer than the minimum size, none empty or over the maximum, no stored
+// length empty or longer than its chunk, and nothing after the last entry.
 std::optional<ChunkIndex> parseChunkIndex(std::string_view bytes);
 
 // Where each chunk starts in the pack, and the pack's total size as the last element.

@@ -13,17 +13,17 @@
 namespace orvanta {
 
 // No chunk but a build's last is this short or shorter; the hash only starts after these bytes.
-inline constexpr std::uint32_t chunkMinSize = 16 * 1024;
+inline constexpr std::uint32_t chunkMinSize = 4 * 1024;
 // Up to this length the stricter mask applies, after it the looser one.
-inline constexpr std::uint32_t chunkAverageSize = 64 * 1024;
+inline constexpr std::uint32_t chunkAverageSize = 16 * 1024;
 // A chunk that has found no boundary by this length is cut here.
-inline constexpr std::uint32_t chunkMaxSize = 256 * 1024;
+inline constexpr std::uint32_t chunkMaxSize = 64 * 1024;
 
 // The boundary test is "(hash & mask) == 0". The masks take the hash's top bits, which depend on
-// the last 64 bytes; two more bits than log2(average) below the average, two fewer above it,
-// which keeps chunk sizes close to the average.
-inline constexpr std::uint64_t chunkMaskStrict = ~std::uint64_t{0} << (64 - 18);
-inline constexpr std::uint64_t chunkMaskLoose = ~std::uint64_t{0} << (64 - 14);
+// the last 64 bytes; two more bits than log2(average) below the average (16), two fewer above it
+// (12), which keeps chunk sizes close to the average.
+inline constexpr std::uint64_t chunkMaskStrict = ~std::uint64_t{0} << (64 - 16);
+inline constexpr std::uint64_t chunkMaskLoose = ~std::uint64_t{0} << (64 - 12);
 
 // The gear table: 256 values of splitmix64 from the seed 0x4F7276616E746121 ("Orvanta!"),
 // computed at compile time so no listed constant can be mistyped.

@@ -17,7 +17,7 @@ constexpr std::size_t readBlockBytes = 1 << 20;
 
 } // namespace
 
-std::size_t DigestHash::operator()(const Sha256Digest& digest) const {
+std::size_t DigestHash::operator()(const ChunkDigest& digest) const {
     // A digest's bytes are already evenly spread.
     std::size_t value = 0;
     std::memcpy(&value, digest.data(), sizeof value);
@@ -28,7 +28,7 @@ LocalChunks findLocalChunks(const std::string& path, const ChunkIndex& index, st
     LocalChunks wanted;
     std::unordered_set<std::uint32_t> lengths;
     for (std::size_t i = first; i < index.chunks.size(); ++i) {
-        wanted.emplace(index.chunks[i].sha256, ChunkPlace{});
+        wanted.emplace(index.chunks[i].digest, ChunkPlace{});
         lengths.insert(index.chunks[i].length);
     }
     LocalChunks found;
@@ -40,7 +40,7 @@ LocalChunks findLocalChunks(const std::string& path, const ChunkIndex& index, st
         if (!lengths.contains(cut.length)) {
             return;
         }
-        const std::optional<Sha256Digest> digest = sha256Bytes(bytes);
+        const std::optional<ChunkDigest> digest = chunkDigestOf(bytes);
         if (digest && wanted.contains(*digest)) {
             found.try_emplace(*digest, ChunkPlace{cut.offset, cut.length});
         }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/sha256.hpp"
 #include "update/chunk_index.hpp"
 
 #include <cstddef>
@@ -11,7 +10,7 @@
 namespace orvanta {
 
 struct DigestHash {
-    std::size_t operator()(const Sha256Digest& digest) const;
+    std::size_t operator()(const ChunkDigest& digest) const;
 };
 
 // Where a chunk lies in a file on the disk.
@@ -20,7 +19,7 @@ struct ChunkPlace {
     std::uint32_t length = 0;
 };
 
-using LocalChunks = std::unordered_map<Sha256Digest, ChunkPlace, DigestHash>;
+using LocalChunks = std::unordered_map<ChunkDigest, ChunkPlace, DigestHash>;
 
 // Cuts the file at path with the chunker and returns the place of every chunk the index lists
 // from entry first on. A file that cannot be read to its end gives what was found before the

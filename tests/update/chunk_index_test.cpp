@@ -8,22 +8,19 @@
 namespace orvanta {
 namespace {
 
-ChunkEntry entry(std::uint32_t length, std::uint32_t stored, ChunkStorage storage,
-                 unsigned char fill) {
+ChunkEntry entry(std::uint32_t length, std::uint32_t stored, unsigned char fill) {
     ChunkEntry e;
     e.length = length;
     e.storedLength = stored;
-    e.storage = storage;
-    e.sha256.fill(fill);
+    e.digest.fill(fill);
     return e;
 }
 
 ChunkIndex sampleIndex() {
     ChunkIndex index;
     index.packName = "Orvanta-1.4.pack";
-    index.chunks = {entry(chunkMaxSize, 1000, ChunkStorage::zstd, 0xA1),
-                    entry(chunkMinSize + 1, chunkMinSize + 1, ChunkStorage::raw, 0xB2),
-                    entry(5, 5, ChunkStorage::raw, 0xC3)};
+    index.chunks = {entry(chunkMaxSize, 1000, 0xA1),
+                    entry(chunkMinSize + 1, chunkMinSize + 1, 0xB2), entry(5, 5, 0xC3)};
     index.buildSize = chunkMaxSize + chunkMinSize + 1 + 5;
     return index;
 }
@@ -37,11 +34,15 @@ void putU32(std::string& bytes, std::size_t at, std::uint32_t value) {
 TEST(ChunkIndex, RoundTripsWithTheDocumentedLayout) {
     const ChunkIndex index = sampleIndex();
     const std::string bytes = serializeChunkIndex(index);
-    ASSERT_EQ(bytes.size(), chunkIndexHeaderBytes + 16 + 3 * chunkIndexEntryBytes);
-    EXPECT_EQ(bytes.substr(0, 12), std::string("ORVCHUNK\x01\0\0\0", 12));
-    // The minimum size 16384 = 0x4000, little-endian.
-    EXPECT_EQ(bytes.substr(12, 4), std::string("\0\x40\0\0", 4));
+    // A 38-byte header, the name, then 24 bytes a chunk.
+    ASSERT_EQ(bytes.size(), 38u + 16 + 3 * 24);
+    EXPECT_EQ(bytes.substr(0, 12), std::string("ORVCHUNK\x02\0\0\0", 12));
+    // The minimum size 4096 = 0x1000, little-endian.
+    EXPECT_EQ(bytes.substr(12, 4), std::string("\0\x10\0\0", 4));
     EXPECT_EQ(bytes.substr(38, 16), "Orvanta-1.4.pack");
+    // The second chunk: length and stored length 4097 = 0x1001, then 16 digest bytes.
+    EXPECT_EQ(bytes.substr(54 + 24, 24),
+              std::string("\x01\x10\0\0\x01\x10\0\0", 8) + std::string(16, '\xB2'));
     EXPECT_EQ(parseChunkIndex(bytes), index);
     EXPECT_EQ(chunkPackOffsets(index), (std::vector<std::uint64_t>{0, 1000, 1000 + chunkMinSize + 1,
                                                                    1000 + chunkMinSize + 1 + 5}));
@@ -72,7 +73,8 @@ TEST(ChunkIndex, RefusesWhatIsNotAWholeConsistentIndex) {
     const Case cases[] = {
         {"empty", ""},
         {"wrong magic", "ORVCHUNQ" + good.substr(8)},
-        {"newer version", patched(8, 2)},
+        {"newer version", patched(8, 3)},
+        {"format 1", patched(8, 1)},
         {"other minimum size", patched(12, chunkMinSize * 2)},
         {"other average size", patched(16, chunkAverageSize / 2)},
         {"other maximum size", patched(20, chunkMaxSize * 2)},
@@ -86,7 +88,7 @@ TEST(ChunkIndex, RefusesWhatIsNotAWholeConsistentIndex) {
         {"build size too large", changedIndex([](ChunkIndex& i) { ++i.buildSize; })},
         {"build size too small", changedIndex([](ChunkIndex& i) { --i.buildSize; })},
         {"empty chunk", changedIndex([](ChunkIndex& i) {
-             i.chunks.back() = entry(0, 0, ChunkStorage::raw, 0);
+             i.chunks.back() = entry(0, 0, 0);
              i.buildSize -= 5;
          })},
         {"chunk over the maximum", changedIndex([](ChunkIndex& i) {
@@ -94,18 +96,12 @@ TEST(ChunkIndex, RefusesWhatIsNotAWholeConsistentIndex) {
              ++i.buildSize;
          })},
         {"short chunk before the last", changedIndex([](ChunkIndex& i) {
-             i.chunks[1] = entry(chunkMinSize, chunkMinSize, ChunkStorage::raw, 0);
+             i.chunks[1] = entry(chunkMinSize, chunkMinSize, 0);
              --i.buildSize;
          })},
-        {"raw chunk stored at another length", patched(last + 4, 4)},
-        {"frame as long as its chunk", patched(first + 4, chunkMaxSize)},
+        {"short chunk stored longer", patched(last + 4, 6)},
+        {"stored longer than its chunk", patched(first + 4, chunkMaxSize + 1)},
         {"frame of zero bytes", patched(first + 4, 0)},
-        {"unknown storage",
-         [&] {
-             std::string bytes = good;
-             bytes[first + 8] = 2;
-             return bytes;
-         }()},
         {"no pack name", changedIndex([](ChunkIndex& i) { i.packName.clear(); })},
         {"pack in another folder", changedIndex([](ChunkIndex& i) { i.packName = "../x.pack"; })},
         {"hidden pack name", changedIndex([](ChunkIndex& i) { i.packName = ".pack"; })},

@@ -10,6 +10,7 @@
 #include "update/chunker.hpp"
 #include "update/game_install.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -52,9 +53,9 @@ ChunkFiles chunkFilesOf(const std::string& build) {
         frame.resize(ZSTD_compress(frame.data(), frame.size(), plain.data(), plain.size(), 3));
         ChunkEntry entry;
         entry.length = cut.length;
-        entry.sha256 = *sha256Bytes(plain);
+        const Sha256Digest digest = *sha256Bytes(plain);
+        std::copy_n(digest.begin(), entry.digest.size(), entry.digest.begin());
         const bool packed = frame.size() < plain.size();
-        entry.storage = packed ? ChunkStorage::zstd : ChunkStorage::raw;
         entry.storedLength = static_cast<std::uint32_t>(packed ? frame.size() : plain.size());
         files.pack += packed ? frame : plain;
         index.chunks.push_back(entry);
