@@ -136,6 +136,20 @@ delta_measure() {
   cmp -s "$inst/Orvanta.exe" "$exe" || { say "scenario $s: the launcher installed other bytes"; return 1; }
   fetched=$(delta_served "$m")
   delta_store "$s" ours "$r" "$fetched" "$k1"
+  if [ "$s" != f ]; then
+    # The launcher's own whole download, as for a channel without chunk data: the same SHA-256
+    # check, flush and rename, so the difference is what the chunks save.
+    grep -v '"game_chunks_' "$work/www/delta-$src/orvanta-downloads/manifest.json" >"$work/www/delta-$src/orvanta-downloads/whole.json"
+    rm -rf "$inst"
+    mkdir -p "$inst"
+    [ "$s" = e ] || { cp "$d/old.bin" "$inst/Orvanta.exe"; printf '1.0.0' >"$inst/version.txt"; }
+    sync
+    m=$(delta_mark)
+    r=$(delta_run "$driver" install "$base_url/whole.json" "$inst")
+    cmp -s "$inst/Orvanta.exe" "$exe" || { say "scenario $s: the launcher's whole download installed other bytes"; return 1; }
+    fetched=$(delta_served "$m")
+    delta_store "$s" whole "$r" "$fetched" "0"
+  fi
   if [ "$s" = a ]; then
     local rss=() i
     for i in $(seq "$(( runs < 3 ? runs : 3 ))"); do
@@ -256,7 +270,10 @@ delta_markdown() {
   echo "Orvanta: \`orvanta-bench install MANIFEST_URL DIR\`: \`fetchText\` of the manifest, \`parseManifest\`,"
   echo "\`installGameBuild\` into DIR holding the old build (manifest and index fetches count; the"
   echo "time includes the SHA-256 check, fsync and rename). zsync: \`zsyncmake\` on the published build,"
-  echo "\`zsync -i OLD -o OUT URL.zsync\` (the control file counts; its SHA-1 check included). Full"
+  echo "\`zsync -i OLD -o OUT URL.zsync\` (the control file counts; its SHA-1 check included). Orvanta"
+  echo "whole download: the same \`install\` with the manifest's two chunk keys removed, so the launcher"
+  echo "downloads \`game_url\` whole as it does for a channel without chunk data (SHA-256 check, fsync"
+  echo "and rename included); the update it would be without this work. Full"
   echo "download: \`curl -o\` of the published \`.exe\`, unchecked and not flushed (resumed with \`-C -\`). Fetched: nginx's \`\$bytes_sent\`"
   echo "summed over every request of the run (headers included), and the number of requests. zstd"
   echo "patch: the size of \`zstd -3 --long=31 --patch-from=OLD NEW\` (level 19 takes tens of minutes on"
@@ -264,13 +281,14 @@ delta_markdown() {
   echo "current (manifest, version record, SHA-256 of the game) peaks at $(delta_mib "$((cur * 1024))") MiB. Publish: \`orvanta-publish\`"
   echo "of the new build, wall (CPU) seconds, two publications running at once."
   echo
-  echo "| Scenario | Orvanta fetched | Orvanta time | zsync fetched | zsync time | Full download (curl) | zstd patch | Orvanta peak RSS | Publish |"
-  echo "|---|---|---|---|---|---|---|---|---|"
+  echo "| Scenario | Orvanta fetched | Orvanta time | zsync fetched | zsync time | Orvanta whole download | Full download (curl) | zstd patch | Orvanta peak RSS | Publish |"
+  echo "|---|---|---|---|---|---|---|---|---|---|"
   for s in "${delta_scenarios[@]}"; do
     row="| ${delta_title[$s]}"
     for t in ours zsync; do
       row+=" | $(delta_mib "${dfig[${s}_${t}_bytes]}") MiB (${dfig[${s}_${t}_requests]} req.) | ${dfig[${s}_${t}_wall]} s"
     done
+    if [ -n "${dfig[${s}_whole_wall]:-}" ]; then row+=" | $(delta_mib "${dfig[${s}_whole_bytes]}") MiB, ${dfig[${s}_whole_wall]} s"; else row+=" | –"; fi
     row+=" | $(delta_mib "${dfig[${s}_curl_bytes]}") MiB (${dfig[${s}_curl_requests]} req.), ${dfig[${s}_curl_wall]} s"
     if [ -n "${dfig[${s}_patch]:-}" ]; then row+=" | $(delta_mib "${dfig[${s}_patch]}") MiB"; else row+=" | –"; fi
     row+=" | $(delta_mib "$((${dfig[${s}_ours_rss]} * 1024))") MiB (+$(calc "(${dfig[${s}_ours_rss]} - $cur) / 1024"))"
@@ -294,15 +312,19 @@ delta_markdown() {
   echo "| Peak RSS at most 64 MiB above the no-update run | worst +$(calc "($worst - $cur) / 1024") MiB | $(verdict "$(calc "($worst - $cur) / 1024")" "<=" 64) |"
   for s in a b c d; do
     local fastest
-    fastest=$(calc "(${dfig[${s}_curl_wall]} < ${dfig[${s}_zsync_wall]}) ? ${dfig[${s}_curl_wall]} : ${dfig[${s}_zsync_wall]}")
-    echo "| (${s}) wall time below curl's and zsync's | ${dfig[${s}_ours_wall]} vs ${dfig[${s}_curl_wall]} and ${dfig[${s}_zsync_wall]} s | $(verdict "${dfig[${s}_ours_wall]}" "<=" "$fastest") |"
+    fastest=$(calc "(${dfig[${s}_whole_wall]} < ${dfig[${s}_zsync_wall]}) ? ${dfig[${s}_whole_wall]} : ${dfig[${s}_zsync_wall]}")
+    echo "| (${s}) wall time below the whole download's and zsync's | ${dfig[${s}_ours_wall]} vs ${dfig[${s}_whole_wall]} and ${dfig[${s}_zsync_wall]} s | $(verdict "${dfig[${s}_ours_wall]}" "<=" "$fastest") |"
+  done
+  for s in a b c d; do
+    echo "| (${s}) wall time below curl's (unchecked, not flushed) | ${dfig[${s}_ours_wall]} vs ${dfig[${s}_curl_wall]} s | $(verdict "${dfig[${s}_ours_wall]}" "<=" "${dfig[${s}_curl_wall]}") |"
   done
   echo
   echo "Every run (wall s / CPU s / peak RSS KiB):"
   echo
   for s in "${delta_scenarios[@]}"; do
     row="- ${delta_title[$s]}:"
-    for t in ours zsync curl; do
+    for t in ours whole zsync curl; do
+      [ -n "${dfig[${s}_${t}_wall]:-}" ] || continue
       row+=" $t ${dfig[${s}_${t}_wall]} / ${dfig[${s}_${t}_cpu]} / ${dfig[${s}_${t}_rss]}"
       [ "$s" = f ] && row+=" (killed at ${dfig[${s}_${t}_killed]}; CPU and RSS of the resumed run)"
       [ "$t" = curl ] || row+=";"
