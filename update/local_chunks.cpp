@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <system_error>
@@ -38,18 +39,18 @@ class Scan {
         if (!file.open(path)) {
             return;
         }
-        std::string block(readBlockBytes, '\0');
         std::vector<Chunk> cuts;
         for (;;) {
-            const std::optional<std::size_t> got = file.readAt(next_, block.data(), block.size());
+            // Read behind the bytes still pending, so each byte is copied once.
+            char* const block = pending_.get() + pendingBytes_;
+            const std::optional<std::size_t> got = file.readAt(next_, block, readBlockBytes);
             if (!got || *got == 0) {
                 break;
             }
             next_ += *got;
-            pending_.append(block.data(), *got);
+            pendingBytes_ += *got;
             cuts.clear();
-            chunker_.feed(std::span(reinterpret_cast<const unsigned char*>(block.data()), *got),
-                          cuts);
+            chunker_.feed(std::span(reinterpret_cast<const unsigned char*>(block), *got), cuts);
             for (const Chunk& cut : cuts) {
                 keep(cut);
                 if (stop(start_ + cut.offset + cut.length)) {
@@ -74,17 +75,18 @@ class Scan {
         if (!wanted_.lengths.contains(cut.length)) {
             return;
         }
-        const std::string_view bytes = std::string_view(pending_).substr(
-            static_cast<std::size_t>(cut.offset - pendingStart_), cut.length);
+        const std::string_view bytes(
+            pending_.get() + static_cast<std::size_t>(cut.offset - pendingStart_), cut.length);
         const std::optional<ChunkDigest> digest = chunkDigestOf(bytes);
         if (digest && wanted_.digests.contains(*digest)) {
             found.try_emplace(*digest, ChunkPlace{offset, cut.length});
         }
     }
-    // pending_ holds the bytes from the start of the chunk being cut on: at most a chunk and a
-    // block.
+    // pending_ holds the bytes from the start of the chunk being cut on: less than a chunk once
+    // the cut chunks are dropped, so a block always fits behind them.
     void drop() {
-        pending_.erase(0, used_);
+        std::memmove(pending_.get(), pending_.get() + used_, pendingBytes_ - used_);
+        pendingBytes_ -= used_;
         pendingStart_ += used_;
         used_ = 0;
     }
@@ -93,7 +95,9 @@ class Scan {
     Chunker chunker_;
     std::uint64_t next_;  // the next byte of the file to read
     std::uint64_t start_; // where the chunker's stream starts in the file
-    std::string pending_;
+    std::unique_ptr<char[]> pending_ =
+        std::make_unique_for_overwrite<char[]>(chunkMaxSize + readBlockBytes);
+    std::size_t pendingBytes_ = 0;
     std::uint64_t pendingStart_ = 0; // pending_'s first byte, in the chunker's stream
     std::size_t used_ = 0;           // bytes of pending_ in chunks already cut
 };
