@@ -12,6 +12,9 @@
 delta_size=$((${BENCH_DELTA_MIB:-1024} << 20))
 delta_unit=$((delta_size >> 10)) # 1 MiB of the full-size build
 delta_log=$work/access.log
+# Rounds per update scenario (BENCH_DELTA_ROUNDS): wall times on a shared machine vary by tens of
+# percent from one run to the next.
+delta_rounds=${BENCH_DELTA_ROUNDS:-3}
 delta_scenarios=(a b c d e f)
 declare -A dfig
 declare -A delta_title=(
@@ -110,9 +113,25 @@ delta_prepare() {
   rm -f "$d/patch-$s.zst"
 }
 
-# One scenario, three tools; the figures go into dfig[<scenario>_<tool>_<what>].
+# One scenario: every tool in turn, delta_rounds times (once for the kill of (f)); wall and CPU
+# times are the medians of the rounds, which take turns so that the machine's moods fall on all.
 delta_measure() {
-  local s=$1 src=$1 d=$work/delta inst=$work/delta/inst m r fetched k1
+  local s=$1 t what round rounds=$delta_rounds
+  [ "$s" = f ] && rounds=1
+  for round in $(seq "$rounds"); do
+    delta_round "$s" "$round" || return 1
+  done
+  for t in ours whole zsync curl; do
+    for what in wall cpu; do
+      [ -n "${dfig[${s}_${t}_${what}s]:-}" ] || continue
+      dfig[${s}_${t}_${what}]=$(printf '%s\n' ${dfig[${s}_${t}_${what}s]} | median)
+    done
+  done
+}
+
+# One round of one scenario; the figures go into dfig[<scenario>_<tool>_<what>].
+delta_round() {
+  local s=$1 round=$2 src=$1 d=$work/delta inst=$work/delta/inst m r fetched k1
   [ "$s" = e ] || [ "$s" = f ] && src=d
   local base_url="http://127.0.0.1:$http_port/delta-$src/orvanta-downloads"
   local exe
@@ -136,7 +155,21 @@ delta_measure() {
   cmp -s "$inst/Orvanta.exe" "$exe" || { say "scenario $s: the launcher installed other bytes"; return 1; }
   fetched=$(delta_served "$m")
   delta_store "$s" ours "$r" "$fetched" "$k1"
-  if [ "$s" = a ]; then
+  if [ "$s" != f ]; then
+    # The launcher's own whole download, as for a channel without chunk data: the same SHA-256
+    # check, flush and rename, so the difference is what the chunks save.
+    grep -v '"game_chunks_' "$work/www/delta-$src/orvanta-downloads/manifest.json" >"$work/www/delta-$src/orvanta-downloads/whole.json"
+    rm -rf "$inst"
+    mkdir -p "$inst"
+    [ "$s" = e ] || { cp "$d/old.bin" "$inst/Orvanta.exe"; printf '1.0.0' >"$inst/version.txt"; }
+    sync
+    m=$(delta_mark)
+    r=$(delta_run "$driver" install "$base_url/whole.json" "$inst")
+    cmp -s "$inst/Orvanta.exe" "$exe" || { say "scenario $s: the launcher's whole download installed other bytes"; return 1; }
+    fetched=$(delta_served "$m")
+    delta_store "$s" whole "$r" "$fetched" "0"
+  fi
+  if [ "$s" = a ] && [ "$round" = 1 ]; then
     local rss=() i
     for i in $(seq "$(( runs < 3 ? runs : 3 ))"); do
       rss+=("$(delta_run "$driver" current "$base_url/manifest.json" "$inst" | awk '{ print $3 }')")
@@ -170,8 +203,10 @@ delta_store() {
   read -r b n <<<"$4"
   read -r kw kf <<<"$5"
   dfig[${s}_${t}_wall]=$(calc "$w + $kw")
+  dfig[${s}_${t}_walls]+=" ${dfig[${s}_${t}_wall]}"
   dfig[${s}_${t}_cpu]=$c
-  dfig[${s}_${t}_rss]=$rss
+  dfig[${s}_${t}_cpus]+=" $c"
+  [ "${dfig[${s}_${t}_rss]:-0}" -gt "$rss" ] || dfig[${s}_${t}_rss]=$rss
   dfig[${s}_${t}_bytes]=$b
   dfig[${s}_${t}_requests]=$n
   dfig[${s}_${t}_killed]=$kf
@@ -180,7 +215,7 @@ delta_store() {
 
 bench_delta() {
   local d=$work/delta s
-  say "== delta updates: a $((delta_size >> 20)) MiB build of shared libraries, scenarios ${delta_scenarios[*]}, one run each"
+  say "== delta updates: a $((delta_size >> 20)) MiB build of shared libraries, scenarios ${delta_scenarios[*]}, $delta_rounds rounds each ((f): one)"
   local started=$EPOCHREALTIME
   dfig[load]=$(cut -d" " -f1-3 /proc/loadavg)
   mkdir -p "$d"
@@ -240,8 +275,9 @@ delta_markdown() {
   echo
   echo "Written by \`scripts/bench\` (alone: \`scripts/bench delta\`) on $(date -u '+%Y-%m-%d %H:%M UTC'), in ${dfig[minutes]} min;"
   echo "load average when it began: ${dfig[load]} on $(nproc) processors shared with other work, so"
-  echo "wall-clock times are noisy (the CPU times are listed below the tables). One run per figure:"
-  echo "each scenario moves the whole build several times. Launcher measured: ${BENCH_SOURCE:-$(git -C "$root" log -1 --format='%h, "%s"' 2>/dev/null || echo unknown)}."
+  echo "wall-clock times are noisy (the CPU times are listed below the tables). Each update scenario ran"
+  echo "$delta_rounds rounds, every tool once a round in turn; times are the medians of the rounds, bytes the"
+  echo "same in every round, peak RSS the largest. (f) ran once. Launcher measured: ${BENCH_SOURCE:-$(git -C "$root" log -1 --format='%h, "%s"' 2>/dev/null || echo unknown)}."
   echo
   echo "The build: the ${dfig[libs]} regular files \`/usr/lib/x86_64-linux-gnu/*.so*\` ($(delta_mib "${dfig[libs_bytes]}") MiB) in"
   echo "name order, repeated and cut to exactly $((delta_size >> 20)) MiB (so its tail repeats its start). \`zstd -3\` compresses"
@@ -256,7 +292,10 @@ delta_markdown() {
   echo "Orvanta: \`orvanta-bench install MANIFEST_URL DIR\`: \`fetchText\` of the manifest, \`parseManifest\`,"
   echo "\`installGameBuild\` into DIR holding the old build (manifest and index fetches count; the"
   echo "time includes the SHA-256 check, fsync and rename). zsync: \`zsyncmake\` on the published build,"
-  echo "\`zsync -i OLD -o OUT URL.zsync\` (the control file counts; its SHA-1 check included). Full"
+  echo "\`zsync -i OLD -o OUT URL.zsync\` (the control file counts; its SHA-1 check included). Orvanta"
+  echo "whole download: the same \`install\` with the manifest's two chunk keys removed, so the launcher"
+  echo "downloads \`game_url\` whole as it does for a channel without chunk data (SHA-256 check, fsync"
+  echo "and rename included); the update it would be without this work. Full"
   echo "download: \`curl -o\` of the published \`.exe\`, unchecked and not flushed (resumed with \`-C -\`). Fetched: nginx's \`\$bytes_sent\`"
   echo "summed over every request of the run (headers included), and the number of requests. zstd"
   echo "patch: the size of \`zstd -3 --long=31 --patch-from=OLD NEW\` (level 19 takes tens of minutes on"
@@ -264,13 +303,14 @@ delta_markdown() {
   echo "current (manifest, version record, SHA-256 of the game) peaks at $(delta_mib "$((cur * 1024))") MiB. Publish: \`orvanta-publish\`"
   echo "of the new build, wall (CPU) seconds, two publications running at once."
   echo
-  echo "| Scenario | Orvanta fetched | Orvanta time | zsync fetched | zsync time | Full download (curl) | zstd patch | Orvanta peak RSS | Publish |"
-  echo "|---|---|---|---|---|---|---|---|---|"
+  echo "| Scenario | Orvanta fetched | Orvanta time | zsync fetched | zsync time | Orvanta whole download | Full download (curl) | zstd patch | Orvanta peak RSS | Publish |"
+  echo "|---|---|---|---|---|---|---|---|---|---|"
   for s in "${delta_scenarios[@]}"; do
     row="| ${delta_title[$s]}"
     for t in ours zsync; do
       row+=" | $(delta_mib "${dfig[${s}_${t}_bytes]}") MiB (${dfig[${s}_${t}_requests]} req.) | ${dfig[${s}_${t}_wall]} s"
     done
+    if [ -n "${dfig[${s}_whole_wall]:-}" ]; then row+=" | $(delta_mib "${dfig[${s}_whole_bytes]}") MiB, ${dfig[${s}_whole_wall]} s"; else row+=" | –"; fi
     row+=" | $(delta_mib "${dfig[${s}_curl_bytes]}") MiB (${dfig[${s}_curl_requests]} req.), ${dfig[${s}_curl_wall]} s"
     if [ -n "${dfig[${s}_patch]:-}" ]; then row+=" | $(delta_mib "${dfig[${s}_patch]}") MiB"; else row+=" | –"; fi
     row+=" | $(delta_mib "$((${dfig[${s}_ours_rss]} * 1024))") MiB (+$(calc "(${dfig[${s}_ours_rss]} - $cur) / 1024"))"
@@ -294,16 +334,20 @@ delta_markdown() {
   echo "| Peak RSS at most 64 MiB above the no-update run | worst +$(calc "($worst - $cur) / 1024") MiB | $(verdict "$(calc "($worst - $cur) / 1024")" "<=" 64) |"
   for s in a b c d; do
     local fastest
-    fastest=$(calc "(${dfig[${s}_curl_wall]} < ${dfig[${s}_zsync_wall]}) ? ${dfig[${s}_curl_wall]} : ${dfig[${s}_zsync_wall]}")
-    echo "| (${s}) wall time below curl's and zsync's | ${dfig[${s}_ours_wall]} vs ${dfig[${s}_curl_wall]} and ${dfig[${s}_zsync_wall]} s | $(verdict "${dfig[${s}_ours_wall]}" "<=" "$fastest") |"
+    fastest=$(calc "(${dfig[${s}_whole_wall]} < ${dfig[${s}_zsync_wall]}) ? ${dfig[${s}_whole_wall]} : ${dfig[${s}_zsync_wall]}")
+    echo "| (${s}) wall time below the whole download's and zsync's | ${dfig[${s}_ours_wall]} vs ${dfig[${s}_whole_wall]} and ${dfig[${s}_zsync_wall]} s | $(verdict "${dfig[${s}_ours_wall]}" "<=" "$fastest") |"
+  done
+  for s in a b c d; do
+    echo "| (${s}) wall time below curl's (unchecked, not flushed) | ${dfig[${s}_ours_wall]} vs ${dfig[${s}_curl_wall]} s | $(verdict "${dfig[${s}_ours_wall]}" "<=" "${dfig[${s}_curl_wall]}") |"
   done
   echo
-  echo "Every run (wall s / CPU s / peak RSS KiB):"
+  echo "Every round (wall s / CPU s; then the median and the largest peak RSS in KiB):"
   echo
   for s in "${delta_scenarios[@]}"; do
     row="- ${delta_title[$s]}:"
-    for t in ours zsync curl; do
-      row+=" $t ${dfig[${s}_${t}_wall]} / ${dfig[${s}_${t}_cpu]} / ${dfig[${s}_${t}_rss]}"
+    for t in ours whole zsync curl; do
+      [ -n "${dfig[${s}_${t}_wall]:-}" ] || continue
+      row+=" $t$(paste -d/ <(printf '%s\n' ${dfig[${s}_${t}_walls]}) <(printf '%s\n' ${dfig[${s}_${t}_cpus]}) | awk '{ printf " %s", $1 }'), median ${dfig[${s}_${t}_wall]} / ${dfig[${s}_${t}_cpu]}, ${dfig[${s}_${t}_rss]}"
       [ "$s" = f ] && row+=" (killed at ${dfig[${s}_${t}_killed]}; CPU and RSS of the resumed run)"
       [ "$t" = curl ] || row+=";"
     done

@@ -58,7 +58,7 @@ target_include_directories(orvanta_core SYSTEM PUBLIC ${json_include})
 target_compile_definitions(orvanta_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                _WIN32_WINNT=0x0A00)
 target_compile_options(orvanta_core PRIVATE ${ORVANTA_WARNINGS})
-target_link_libraries(orvanta_core PUBLIC orvanta_uriparser orvanta_zstd winhttp ws2_32 crypt32 bcrypt advapi32
+target_link_libraries(orvanta_core PUBLIC Threads::Threads orvanta_uriparser orvanta_zstd winhttp ws2_32 crypt32 bcrypt advapi32
                                           shell32 ole32 user32 gdi32)
 
 # The launcher itself: window, screen, phases; everything that touches SFML.

@@ -52,7 +52,8 @@ class StagedFile {
     bool nameStillRefersToFile() const;
 
     std::string path_;
-    std::intptr_t handle_ = -1; // a file descriptor, or a Windows handle
+    std::intptr_t handle_ = -1;   // a file descriptor, or a Windows handle
+    std::uint64_t unflushed_ = 0; // bytes written since the disk was last asked to take them
 };
 
 } // namespace orvanta

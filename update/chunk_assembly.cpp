@@ -4,6 +4,7 @@
 #include "platform/http_ranges.hpp"
 #include "platform/sha256.hpp"
 #include "platform/url.hpp"
+#include "update/background_sha256.hpp"
 #include "update/local_chunks.hpp"
 #include "update/versions.hpp"
 
@@ -54,6 +55,7 @@ class Assembler {
             if (!got || *got != bytes.size() || chunkDigestOf(bytes) != entry.digest) {
                 break;
             }
+            build_.add(bytes);
             inPlace_ += entry.length;
         }
         report();
@@ -65,11 +67,14 @@ class Assembler {
     const ChunkEntry& nextEntry() const { return index_.chunks[next_]; }
 
     // The next chunk, read from a file on the disk where the chunker found it; its digest is
-    // checked with the whole build's.
+    // checked with the whole build's. A false return ends the assembly.
     bool readNext(const FileReader& source, const ChunkPlace& place) {
-        plain_.resize(place.length);
+        if (place.length != nextEntry().length) {
+            return false;
+        }
+        plain_ = build_.claim(place.length);
         const auto got = source.readAt(place.offset, plain_.data(), plain_.size());
-        return got && *got == plain_.size() && place.length == nextEntry().length;
+        return got && *got == plain_.size();
     }
 
     bool writeNext() {
@@ -110,13 +115,17 @@ class Assembler {
 
     bool badChunk() const { return badChunk_; }
 
+    // The SHA-256 of the bytes in place, as hex; empty when it could not be made.
+    std::string buildSha256() { return build_.finishHex(); }
+
   private:
     // Decompresses the stored chunk into plain_, never past its declared length, and checks it.
+    // A false return ends the assembly.
     bool unpack(const ChunkEntry& entry) {
+        plain_ = build_.claim(entry.length);
         if (entry.storedRaw()) {
-            plain_ = stored_;
+            std::copy(stored_.begin(), stored_.end(), plain_.begin());
         } else {
-            plain_.resize(entry.length);
             if (!decompressor_) {
                 return false;
             }
@@ -126,7 +135,7 @@ class Assembler {
                 return false;
             }
         }
-        return plain_.size() == entry.length && chunkDigestOf(plain_) == entry.digest;
+        return chunkDigestOf(std::string_view(plain_.data(), plain_.size())) == entry.digest;
     }
 
     void report() {
@@ -142,38 +151,15 @@ class Assembler {
     std::size_t next_ = 0;      // the first chunk not yet in place
     std::uint64_t inPlace_ = 0; // bytes of the build written
     std::string stored_;        // the next chunk's pack bytes received so far
-    std::string plain_;
+    // Of every byte in place, in order; chunks are read and decompressed straight into it, and
+    // any that fails ends the assembly, so nothing but the build's bytes is hashed when it ends.
+    BackgroundSha256 build_;
+    std::span<char> plain_; // the next chunk's bytes, in build_'s room
     bool badChunk_ = false;
 };
 
-} // namespace
-
-std::optional<ChunkedBuild> fetchChunkedBuild(const UpdateManifest& manifest) {
-    if (manifest.game_chunks_url.empty() || manifest.game_chunks_sha256.empty()) {
-        return std::nullopt;
-    }
-    const std::optional<Url> address = parseUrl(manifest.game_chunks_url);
-    const std::optional<std::string> bytes =
-        address ? fetchIndexBytes(manifest.game_chunks_url) : std::nullopt;
-    const std::optional<Sha256Digest> digest = bytes ? sha256Bytes(*bytes) : std::nullopt;
-    if (!digest || !equalsIgnoreCase(digestHex(*digest), manifest.game_chunks_sha256)) {
-        return std::nullopt;
-    }
-    std::optional<ChunkIndex> index = parseChunkIndex(*bytes);
-    if (!index || (manifest.game_size && *manifest.game_size != index->buildSize)) {
-        return std::nullopt;
-    }
-    // The pack lies beside the index; its name is a plain file name, checked by the parser.
-    std::optional<std::string> packUrl = resolveLocation(*address, index->packName);
-    if (!packUrl) {
-        return std::nullopt;
-    }
-    return ChunkedBuild{std::move(*index), std::move(*packUrl)};
-}
-
-AssemblyResult assembleBuild(const ChunkedBuild& build, const std::string& installedPath,
-                             StagedFile& download, const ProgressCallback& progress) {
-    Assembler assembler(build, download, progress);
+AssemblyResult assemble(Assembler& assembler, const ChunkedBuild& build,
+                        const std::string& installedPath) {
     if (!assembler.keepEarlierChunks()) {
         return AssemblyResult::failed;
     }
@@ -222,6 +208,42 @@ AssemblyResult assembleBuild(const ChunkedBuild& build, const std::string& insta
         }
     }
     return AssemblyResult::assembled;
+}
+
+} // namespace
+
+std::optional<ChunkedBuild> fetchChunkedBuild(const UpdateManifest& manifest) {
+    if (manifest.game_chunks_url.empty() || manifest.game_chunks_sha256.empty()) {
+        return std::nullopt;
+    }
+    const std::optional<Url> address = parseUrl(manifest.game_chunks_url);
+    const std::optional<std::string> bytes =
+        address ? fetchIndexBytes(manifest.game_chunks_url) : std::nullopt;
+    const std::optional<Sha256Digest> digest = bytes ? sha256Bytes(*bytes) : std::nullopt;
+    if (!digest || !equalsIgnoreCase(digestHex(*digest), manifest.game_chunks_sha256)) {
+        return std::nullopt;
+    }
+    std::optional<ChunkIndex> index = parseChunkIndex(*bytes);
+    if (!index || (manifest.game_size && *manifest.game_size != index->buildSize)) {
+        return std::nullopt;
+    }
+    // The pack lies beside the index; its name is a plain file name, checked by the parser.
+    std::optional<std::string> packUrl = resolveLocation(*address, index->packName);
+    if (!packUrl) {
+        return std::nullopt;
+    }
+    return ChunkedBuild{std::move(*index), std::move(*packUrl)};
+}
+
+AssemblyResult assembleBuild(const ChunkedBuild& build, const std::string& installedPath,
+                             StagedFile& download, const ProgressCallback& progress,
+                             std::string& buildSha256) {
+    Assembler assembler(build, download, progress);
+    const AssemblyResult result = assemble(assembler, build, installedPath);
+    if (result == AssemblyResult::assembled) {
+        buildSha256 = assembler.buildSha256();
+    }
+    return result;
 }
 
 } // namespace orvanta

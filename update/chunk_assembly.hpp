@@ -32,8 +32,10 @@ enum class AssemblyResult {
 // Brings download, open and holding whatever an earlier attempt left in it, to the whole build.
 // The chunks that file already holds in order from its start stay; the rest is written after them
 // from installedPath (the installed game, when there is one) and the pack. Progress reports the
-// bytes of the build in place.
+// bytes of the build in place. Once assembled, buildSha256 holds the SHA-256 (hex) of the bytes
+// written, taken as they were written so the file need not be read again.
 AssemblyResult assembleBuild(const ChunkedBuild& build, const std::string& installedPath,
-                             StagedFile& download, const ProgressCallback& progress);
+                             StagedFile& download, const ProgressCallback& progress,
+                             std::string& buildSha256);
 
 } // namespace orvanta

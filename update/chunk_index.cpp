@@ -53,6 +53,9 @@ class Reader {
     bool failed_ = false;
 };
 
+// Lengths are written less one in two bytes.
+static_assert(chunkMaxSize <= 0x10000);
+
 bool validEntry(const ChunkEntry& entry, bool last) {
     if (entry.length == 0 || entry.length > chunkMaxSize) {
         return false;
@@ -105,8 +108,8 @@ std::string serializeChunkIndex(const ChunkIndex& index) {
     putLittleEndian(out, index.packName.size(), 2);
     out += index.packName;
     for (const ChunkEntry& entry : index.chunks) {
-        putLittleEndian(out, entry.length, 4);
-        putLittleEndian(out, entry.storedLength, 4);
+        putLittleEndian(out, entry.length - 1u, 2);
+        putLittleEndian(out, entry.storedLength - 1u, 2);
         out.append(reinterpret_cast<const char*>(entry.digest.data()), entry.digest.size());
     }
     return out;
@@ -137,8 +140,8 @@ std::optional<ChunkIndex> parseChunkIndex(std::string_view bytes) {
     std::uint64_t total = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         ChunkEntry entry;
-        entry.length = static_cast<std::uint32_t>(reader.take(4));
-        entry.storedLength = static_cast<std::uint32_t>(reader.take(4));
+        entry.length = static_cast<std::uint32_t>(reader.take(2) + 1);
+        entry.storedLength = static_cast<std::uint32_t>(reader.take(2) + 1);
         const std::string_view digest = reader.takeBytes(entry.digest.size());
         std::copy(digest.begin(), digest.end(), entry.digest.begin());
         // Lengths are at most the maximum chunk size and the count is bounded by the size cap,

@@ -5,7 +5,7 @@
 //
 //   offset  size  field
 //        0     8  magic "ORVCHUNK"
-//        8     4  format version (1)
+//        8     4  format version (3)
 //       12     4  minimum chunk size  } the chunker's sizes: a parser accepts only its own,
 //       16     4  average chunk size  } since chunks cut differently would never match an
 //       20     4  maximum chunk size  } installed game's
@@ -15,17 +15,19 @@
 //       38     N  pack name: a file name beside the index ("Orvanta-1.4.exe.pack"), letters,
 //                 digits, '.', '_', '-'; its address is the index's address with the last path
 //                 segment replaced
-//   then per chunk, 24 bytes, in build order:
-//                 4   length in the build
-//                 4   stored length in the pack: equal to the length for a chunk stored raw,
-//                     shorter for a zstd frame; never longer
-//                16   the first 16 bytes of the SHA-256 of the chunk's bytes in the build
+//   then per chunk, 12 bytes, in build order:
+//                 2   length in the build, less one (1 to 65,536 bytes)
+//                 2   stored length in the pack, less one: equal to the length for a chunk
+//                     stored raw, shorter for a zstd frame; never longer
+//                 8   the first 8 bytes of the SHA-256 of the chunk's bytes in the build
 //
 // A chunk's place in the pack is the sum of the stored lengths before it; the build is the
-// chunks' bytes in order. Half a SHA-256 is enough: chunk digests only find pieces in the
+// chunks' bytes in order. A digest of 8 bytes is enough: chunk digests only find pieces in the
 // installed game and check pieces as they arrive, while every assembled build is checked whole
-// against the manifest's SHA-256 before it is installed, so a colliding chunk can cost a full
-// download but never install wrong bytes.
+// against the manifest's SHA-256 before it is installed, so a chunk that collides (by chance,
+// about once in 2^64 comparisons, or made so by whoever serves the pack) can cost a full download
+// but never install wrong bytes. The index is fetched whole before every update, so each byte an
+// entry saves is saved on every update of every player.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -36,15 +38,15 @@
 
 namespace orvanta {
 
-inline constexpr std::uint32_t chunkIndexVersion = 2;
+inline constexpr std::uint32_t chunkIndexVersion = 3;
 inline constexpr std::size_t chunkIndexHeaderBytes = 38;
-inline constexpr std::size_t chunkIndexEntryBytes = 24;
-// Larger indexes are refused unread. 64 MiB holds about 2.8 million entries: at the average
-// chunk size a build of about 42 GiB, and at least about 10 GiB however the chunks fall.
+inline constexpr std::size_t chunkIndexEntryBytes = 12;
+// Larger indexes are refused unread. 64 MiB holds about 5.6 million entries: at the average
+// chunk size a build of about 85 GiB, and at least about 21 GiB however the chunks fall.
 inline constexpr std::size_t maxChunkIndexBytes = 64 * 1024 * 1024;
 
-// How an index names a chunk: the first 16 bytes of its SHA-256.
-using ChunkDigest = std::array<unsigned char, 16>;
+// How an index names a chunk: the first 8 bytes of its SHA-256.
+using ChunkDigest = std::array<unsigned char, 8>;
 
 // The chunk digest of bytes; absent when the SHA-256 cannot be made.
 std::optional<ChunkDigest> chunkDigestOf(std::string_view bytes);

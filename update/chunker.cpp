@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace orvanta {
 
@@ -28,22 +29,46 @@ std::uint64_t chunkGear(unsigned char byte) {
     return gearTable[byte];
 }
 
+namespace {
+
+// Rolls the hash over up to size bytes and stops after the first whose hash passes mask; returns
+// the bytes taken and whether the last of them ends a chunk. A fixed mask keeps the loop tight.
+std::pair<std::size_t, bool> scanForBoundary(const unsigned char* data, std::size_t size,
+                                             std::uint64_t mask, std::uint64_t& hash) {
+    std::uint64_t h = hash;
+    for (std::size_t i = 0; i < size; ++i) {
+        h = (h << 1) + gearTable[data[i]];
+        if ((h & mask) == 0) {
+            hash = h;
+            return {i + 1, true};
+        }
+    }
+    hash = h;
+    return {size, false};
+}
+
+} // namespace
+
 void Chunker::feed(std::span<const unsigned char> data, std::vector<Chunk>& cuts) {
     std::size_t position = 0;
     while (position < data.size()) {
+        const std::size_t available = data.size() - position;
         if (length_ < chunkMinSize) {
             // No boundary can fall in a chunk's first bytes, so they are not hashed at all.
-            const std::size_t skip =
-                std::min<std::size_t>(chunkMinSize - length_, data.size() - position);
+            const std::size_t skip = std::min<std::size_t>(chunkMinSize - length_, available);
             length_ += static_cast<std::uint32_t>(skip);
             position += skip;
             continue;
         }
-        const unsigned char byte = data[position++];
-        hash_ = (hash_ << 1) + gearTable[byte];
-        ++length_;
-        const std::uint64_t mask = length_ <= chunkAverageSize ? chunkMaskStrict : chunkMaskLoose;
-        if ((hash_ & mask) == 0 || length_ == chunkMaxSize) {
+        // Up to the average length the strict mask applies, after it the loose one.
+        const bool strict = length_ < chunkAverageSize;
+        const std::size_t stretch =
+            std::min<std::size_t>((strict ? chunkAverageSize : chunkMaxSize) - length_, available);
+        const auto [taken, boundary] = scanForBoundary(
+            data.data() + position, stretch, strict ? chunkMaskStrict : chunkMaskLoose, hash_);
+        length_ += static_cast<std::uint32_t>(taken);
+        position += taken;
+        if (boundary || length_ == chunkMaxSize) {
             cuts.push_back({offset_, length_});
             offset_ += length_;
             length_ = 0;

@@ -32,17 +32,17 @@ std::string failWith(const char* message, StagedFile& staged, const std::string&
 
 // The verified file must be complete on disk before it takes the installed game's place; the
 // rename then swaps it in atomically, so a crash leaves either the old or the new game. Absent
-// when the file is not the manifest's build (it is then removed).
-std::optional<std::string> installVerified(const UpdateManifest& manifest,
-                                           const std::string& exePath,
-                                           const std::string& versionPath,
-                                           const std::function<void()>& onVerifying,
-                                           StagedFile& staged) {
+// when the file is not the manifest's build (it is then removed). knownSha256, when not empty, is
+// the file's digest as taken while it was written; otherwise the file is read for it.
+std::optional<std::string>
+installVerified(const UpdateManifest& manifest, const std::string& exePath,
+                const std::string& versionPath, const std::function<void()>& onVerifying,
+                StagedFile& staged, const std::string& knownSha256 = {}) {
     if (!manifest.game_sha256.empty()) {
         if (onVerifying) {
             onVerifying();
         }
-        const std::string digest = staged.sha256();
+        const std::string digest = knownSha256.empty() ? staged.sha256() : knownSha256;
         if (digest.empty() || !equalsIgnoreCase(digest, manifest.game_sha256)) {
             staged.discard();
             return std::nullopt;
@@ -117,7 +117,8 @@ std::optional<std::string> installFromChunks(const UpdateManifest& manifest,
             return downloadFailedMessage;
         }
     }
-    switch (assembleBuild(*build, exePath, staged, progress)) {
+    std::string buildSha256;
+    switch (assembleBuild(*build, exePath, staged, progress, buildSha256)) {
     case AssemblyResult::failed:
         staged.keep();
         return downloadFailedMessage;
@@ -129,7 +130,7 @@ std::optional<std::string> installFromChunks(const UpdateManifest& manifest,
     }
     // Every chunk matched its digest, so a build that fails the whole-file check was described by
     // an index that is not this manifest's (a channel being republished, say).
-    return installVerified(manifest, exePath, versionPath, onVerifying, staged);
+    return installVerified(manifest, exePath, versionPath, onVerifying, staged, buildSha256);
 }
 
 } // namespace

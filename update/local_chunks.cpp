@@ -3,9 +3,14 @@
 #include "platform/file_reader.hpp"
 #include "update/chunker.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -15,65 +20,144 @@ namespace {
 
 constexpr std::size_t readBlockBytes = 1 << 20;
 
+struct Wanted {
+    std::unordered_set<ChunkDigest, DigestHash> digests;
+    std::unordered_set<std::uint32_t> lengths;
+};
+
+// Cuts a file with the chunker from a chosen offset on and notes where the wanted chunks lie.
+// Started anywhere but at a chunk boundary, it cuts differently at first; content-defined cuts
+// fall back in step with the file's own within a few chunks, and a wanted digest is a valid
+// source wherever it is found.
+class Scan {
+  public:
+    Scan(const Wanted& wanted, std::uint64_t from) : wanted_(wanted), next_(from), start_(from) {}
+
+    // Cuts until the end of the file, a read error, or a cut after which stop(cut's end) is true.
+    void run(const std::string& path, const std::function<bool(std::uint64_t)>& stop) {
+        FileReader file;
+        if (!file.open(path)) {
+            return;
+        }
+        std::vector<Chunk> cuts;
+        for (;;) {
+            // Read behind the bytes still pending, so each byte is copied once.
+            char* const block = pending_.get() + pendingBytes_;
+            const std::optional<std::size_t> got = file.readAt(next_, block, readBlockBytes);
+            if (!got || *got == 0) {
+                break;
+            }
+            next_ += *got;
+            pendingBytes_ += *got;
+            cuts.clear();
+            chunker_.feed(std::span(reinterpret_cast<const unsigned char*>(block), *got), cuts);
+            for (const Chunk& cut : cuts) {
+                keep(cut);
+                if (stop(start_ + cut.offset + cut.length)) {
+                    return;
+                }
+            }
+            drop();
+        }
+        if (const std::optional<Chunk> last = chunker_.finish()) {
+            keep(*last);
+        }
+    }
+
+    LocalChunks found;
+    std::vector<std::uint64_t> ends; // where each cut ends, in order
+
+  private:
+    void keep(const Chunk& cut) {
+        const std::uint64_t offset = start_ + cut.offset;
+        ends.push_back(offset + cut.length);
+        used_ = static_cast<std::size_t>(cut.offset - pendingStart_) + cut.length;
+        if (!wanted_.lengths.contains(cut.length)) {
+            return;
+        }
+        const std::string_view bytes(
+            pending_.get() + static_cast<std::size_t>(cut.offset - pendingStart_), cut.length);
+        const std::optional<ChunkDigest> digest = chunkDigestOf(bytes);
+        if (digest && wanted_.digests.contains(*digest)) {
+            found.try_emplace(*digest, ChunkPlace{offset, cut.length});
+        }
+    }
+    // pending_ holds the bytes from the start of the chunk being cut on: less than a chunk once
+    // the cut chunks are dropped, so a block always fits behind them.
+    void drop() {
+        std::memmove(pending_.get(), pending_.get() + used_, pendingBytes_ - used_);
+        pendingBytes_ -= used_;
+        pendingStart_ += used_;
+        used_ = 0;
+    }
+
+    const Wanted& wanted_;
+    Chunker chunker_;
+    std::uint64_t next_;  // the next byte of the file to read
+    std::uint64_t start_; // where the chunker's stream starts in the file
+    std::unique_ptr<char[]> pending_ =
+        std::make_unique_for_overwrite<char[]>(chunkMaxSize + readBlockBytes);
+    std::size_t pendingBytes_ = 0;
+    std::uint64_t pendingStart_ = 0; // pending_'s first byte, in the chunker's stream
+    std::size_t used_ = 0;           // bytes of pending_ in chunks already cut
+};
+
 } // namespace
 
 std::size_t DigestHash::operator()(const ChunkDigest& digest) const {
     // A digest's bytes are already evenly spread.
     std::size_t value = 0;
-    std::memcpy(&value, digest.data(), sizeof value);
+    std::memcpy(&value, digest.data(), std::min(sizeof value, digest.size()));
     return value;
 }
 
-LocalChunks findLocalChunks(const std::string& path, const ChunkIndex& index, std::size_t first) {
-    LocalChunks wanted;
-    std::unordered_set<std::uint32_t> lengths;
+LocalChunks findLocalChunks(const std::string& path, const ChunkIndex& index, std::size_t first,
+                            std::uint64_t splitBytes) {
+    Wanted wanted;
     for (std::size_t i = first; i < index.chunks.size(); ++i) {
-        wanted.emplace(index.chunks[i].digest, ChunkPlace{});
-        lengths.insert(index.chunks[i].length);
+        wanted.digests.insert(index.chunks[i].digest);
+        wanted.lengths.insert(index.chunks[i].length);
     }
-    LocalChunks found;
     FileReader file;
-    if (wanted.empty() || !file.open(path)) {
-        return found;
+    const std::optional<std::uint64_t> size =
+        !wanted.digests.empty() && file.open(path) ? file.size() : std::nullopt;
+    if (!size) {
+        return {};
     }
-    const auto keep = [&](const Chunk& cut, std::string_view bytes) {
-        if (!lengths.contains(cut.length)) {
-            return;
-        }
-        const std::optional<ChunkDigest> digest = chunkDigestOf(bytes);
-        if (digest && wanted.contains(*digest)) {
-            found.try_emplace(*digest, ChunkPlace{cut.offset, cut.length});
-        }
-    };
-
-    // pending holds the bytes from the start of the chunk being cut on: at most a chunk and a
-    // block.
-    Chunker chunker;
-    std::vector<Chunk> cuts;
-    std::string pending;
-    std::uint64_t pendingStart = 0;
-    std::string block(readBlockBytes, '\0');
-    for (std::uint64_t offset = 0;;) {
-        const std::optional<std::size_t> got = file.readAt(offset, block.data(), block.size());
-        if (!got || *got == 0) {
-            break;
-        }
-        offset += *got;
-        pending.append(block.data(), *got);
-        cuts.clear();
-        chunker.feed(std::span(reinterpret_cast<const unsigned char*>(block.data()), *got), cuts);
-        std::size_t used = 0;
-        for (const Chunk& cut : cuts) {
-            keep(cut, std::string_view(pending).substr(cut.offset - pendingStart, cut.length));
-            used = static_cast<std::size_t>(cut.offset - pendingStart) + cut.length;
-        }
-        pending.erase(0, used);
-        pendingStart += used;
+    const auto never = [](std::uint64_t) { return false; };
+    Scan front(wanted, 0);
+    if (*size < splitBytes) {
+        front.run(path, never);
+        return std::move(front.found);
     }
-    if (const std::optional<Chunk> last = chunker.finish()) {
-        keep(*last, std::string_view(pending).substr(0, last->length));
+    // Two threads: the back half from its middle on, the front half up to where its cuts meet
+    // the back half's, past which both would cut alike.
+    const std::uint64_t middle = *size / 2;
+    Scan back(wanted, middle);
+    std::thread worker;
+    try {
+        worker = std::thread([&] { back.run(path, never); });
+    } catch (const std::system_error&) {
+        // No thread to be had: one does it all.
+        front.run(path, never);
+        return std::move(front.found);
     }
-    return found;
+    bool joined = false;
+    front.run(path, [&](std::uint64_t end) {
+        if (end < middle) {
+            return false;
+        }
+        if (!joined) {
+            worker.join();
+            joined = true;
+        }
+        return std::binary_search(back.ends.begin(), back.ends.end(), end);
+    });
+    if (!joined) {
+        worker.join();
+    }
+    front.found.merge(back.found);
+    return std::move(front.found);
 }
 
 } // namespace orvanta

@@ -21,9 +21,13 @@ struct ChunkPlace {
 
 using LocalChunks = std::unordered_map<ChunkDigest, ChunkPlace, DigestHash>;
 
+// A file of at least this many bytes is cut by two threads, one from its middle on.
+inline constexpr std::uint64_t localChunksSplitBytes = 32 << 20;
+
 // Cuts the file at path with the chunker and returns the place of every chunk the index lists
 // from entry first on. A file that cannot be read to its end gives what was found before the
 // fault. Only chunks of a length the index lists are hashed.
-LocalChunks findLocalChunks(const std::string& path, const ChunkIndex& index, std::size_t first);
+LocalChunks findLocalChunks(const std::string& path, const ChunkIndex& index, std::size_t first,
+                            std::uint64_t splitBytes = localChunksSplitBytes);
 
 } // namespace orvanta

@@ -3,21 +3,46 @@
 #include "platform/posix/file_descriptor.hpp"
 #include "platform/posix/openssl_handles.hpp"
 
-#include <array>
 #include <cerrno>
 #include <fcntl.h>
-#include <memory>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace orvanta {
 
 namespace {
 
-constexpr std::size_t readBufferSize = 8192;
+constexpr std::size_t readBufferSize = 64 * 1024;
 
 } // namespace
+
+struct Sha256::State {
+    openssl::DigestContext context{EVP_MD_CTX_new()};
+    bool good = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {}
+
+Sha256::~Sha256() = default;
+
+bool Sha256::update(std::string_view data) {
+    state_->good =
+        state_->good && EVP_DigestUpdate(state_->context.get(), data.data(), data.size()) == 1;
+    return state_->good;
+}
+
+std::optional<Sha256Digest> Sha256::finish() {
+    Sha256Digest digest{};
+    unsigned int digestLength = 0;
+    const bool made =
+        state_->good &&
+        EVP_DigestFinal_ex(state_->context.get(), digest.data(), &digestLength) == 1 &&
+        digestLength == digest.size();
+    state_->good = false;
+    return made ? std::optional(digest) : std::nullopt;
+}
 
 std::string sha256File(const std::string& path) {
     // O_NONBLOCK: a FIFO or device in the file's place must not hold the caller; only a regular
@@ -32,44 +57,27 @@ std::string sha256File(const std::string& path) {
 }
 
 std::string sha256OfDescriptor(int fd) {
-    openssl::DigestContext context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        return {};
-    }
-    std::array<unsigned char, readBufferSize> buffer{};
-    off_t offset = 0;
-    for (;;) {
-        // Positioned reads: the whole file from its start, wherever the descriptor stands.
-        const ssize_t count = ::pread(fd, buffer.data(), buffer.size(), offset);
-        if (count == 0) {
+    Sha256 hash;
+    std::vector<char> buffer(readBufferSize);
+    for (std::uint64_t offset = 0;;) {
+        // Positioned reads: the whole file from its start, wherever the descriptor stands. A read
+        // error is a failure, not an early end: a digest of part of the file would be reported as
+        // the file's own.
+        const std::optional<std::size_t> count =
+            readAtOffset(fd, offset, buffer.data(), buffer.size());
+        if (!count) {
+            return {};
+        }
+        if (*count == 0) {
             break;
         }
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            // A read error is a failure, not an early end: a digest of part of the file would
-            // be reported as the file's own.
+        if (!hash.update(std::string_view(buffer.data(), *count))) {
             return {};
         }
-        if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count)) != 1) {
-            return {};
-        }
-        offset += count;
+        offset += *count;
     }
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int digestLength = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest.data(), &digestLength) != 1) {
-        return {};
-    }
-    static constexpr char hexDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(digestLength * 2u);
-    for (unsigned int i = 0; i < digestLength; ++i) {
-        text += hexDigits[digest[i] >> 4u];
-        text += hexDigits[digest[i] & 0x0Fu];
-    }
-    return text;
+    const std::optional<Sha256Digest> digest = hash.finish();
+    return digest ? digestHex(*digest) : std::string();
 }
 
 std::optional<Sha256Digest> sha256Bytes(std::string_view data) {

@@ -3,7 +3,6 @@
 #include "platform/windows/win32.hpp"
 
 #include <algorithm>
-#include <array>
 #include <vector>
 #include <wincrypt.h>
 
@@ -11,27 +10,66 @@ namespace orvanta {
 
 namespace {
 
-constexpr DWORD readBufferSize = 8192;
+constexpr std::size_t readBufferSize = 64 * 1024;
 
-struct Provider {
-    HCRYPTPROV handle = 0;
-    ~Provider() {
-        if (handle != 0) {
-            CryptReleaseContext(handle, 0);
-        }
-    }
-};
-
-struct Hash {
-    HCRYPTHASH handle = 0;
-    ~Hash() {
-        if (handle != 0) {
-            CryptDestroyHash(handle);
-        }
-    }
-};
+// One provider for the process: acquiring one costs far more than hashing a chunk, and a build
+// is checked chunk by chunk. Never released; the process's end frees it.
+HCRYPTPROV provider() {
+    static const HCRYPTPROV handle = [] {
+        HCRYPTPROV acquired = 0;
+        return CryptAcquireContextA(&acquired, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)
+                   ? acquired
+                   : HCRYPTPROV{0};
+    }();
+    return handle;
+}
 
 } // namespace
+
+struct Sha256::State {
+    HCRYPTHASH hash = 0;
+    bool good = false;
+
+    State() {
+        good = provider() != 0 && CryptCreateHash(provider(), CALG_SHA_256, 0, 0, &hash);
+        if (!good) {
+            hash = 0;
+        }
+    }
+    ~State() {
+        if (hash != 0) {
+            CryptDestroyHash(hash);
+        }
+    }
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {}
+
+Sha256::~Sha256() = default;
+
+bool Sha256::update(std::string_view data) {
+    // CryptHashData takes at most a DWORD's worth at a time.
+    constexpr std::size_t piece = 1u << 30;
+    for (std::size_t at = 0; state_->good && at < data.size(); at += piece) {
+        const auto count = static_cast<DWORD>(std::min(piece, data.size() - at));
+        state_->good =
+            CryptHashData(state_->hash, reinterpret_cast<const BYTE*>(data.data() + at), count, 0);
+    }
+    return state_->good;
+}
+
+std::optional<Sha256Digest> Sha256::finish() {
+    Sha256Digest digest{};
+    DWORD digestLength = static_cast<DWORD>(digest.size());
+    const bool made =
+        state_->good &&
+        CryptGetHashParam(state_->hash, HP_HASHVAL, digest.data(), &digestLength, 0) &&
+        digestLength == digest.size();
+    state_->good = false;
+    return made ? std::optional(digest) : std::nullopt;
+}
 
 std::string sha256File(const std::string& path) {
     const std::wstring widePath = widen(path);
@@ -49,90 +87,32 @@ std::string sha256File(const std::string& path) {
 }
 
 std::string sha256OfHandle(void* file) {
-    Provider provider;
-    if (!CryptAcquireContextA(&provider.handle, nullptr, nullptr, PROV_RSA_AES,
-                              CRYPT_VERIFYCONTEXT)) {
-        provider.handle = 0;
-        return {};
-    }
-    Hash hash; // destroyed before the provider is released
-    if (!CryptCreateHash(provider.handle, CALG_SHA_256, 0, 0, &hash.handle)) {
-        hash.handle = 0;
-        return {};
-    }
-    std::array<BYTE, readBufferSize> buffer{};
-    ULONGLONG offset = 0;
-    for (;;) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32u);
-        DWORD count = 0;
-        if (!ReadFile(file, buffer.data(), readBufferSize, &count, &at)) {
-            if (GetLastError() == ERROR_HANDLE_EOF) {
-                break;
-            }
-            // A read error is a failure, not an early end: a digest of part of the file would
-            // be reported as the file's own.
+    Sha256 hash;
+    std::vector<char> buffer(readBufferSize);
+    for (std::uint64_t offset = 0;;) {
+        // A read error is a failure, not an early end: a digest of part of the file would be
+        // reported as the file's own.
+        const std::optional<std::size_t> count =
+            readAtOffset(file, offset, buffer.data(), buffer.size());
+        if (!count) {
             return {};
         }
-        if (count == 0) {
+        if (*count == 0) {
             break;
         }
-        if (!CryptHashData(hash.handle, buffer.data(), count, 0)) {
+        if (!hash.update(std::string_view(buffer.data(), *count))) {
             return {};
         }
-        offset += count;
+        offset += *count;
     }
-    DWORD size = 0;
-    DWORD sizeLength = sizeof size;
-    if (!CryptGetHashParam(hash.handle, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &sizeLength,
-                           0) ||
-        size == 0) {
-        return {};
-    }
-    std::vector<BYTE> digest(size, 0);
-    DWORD digestLength = size;
-    if (!CryptGetHashParam(hash.handle, HP_HASHVAL, digest.data(), &digestLength, 0)) {
-        return {};
-    }
-    static constexpr char hexDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(digestLength * 2u);
-    for (DWORD i = 0; i < digestLength; ++i) {
-        text += hexDigits[digest[i] >> 4u];
-        text += hexDigits[digest[i] & 0x0Fu];
-    }
-    return text;
+    const std::optional<Sha256Digest> digest = hash.finish();
+    return digest ? digestHex(*digest) : std::string();
 }
 
 std::optional<Sha256Digest> sha256Bytes(std::string_view data) {
-    Provider provider;
-    if (!CryptAcquireContextA(&provider.handle, nullptr, nullptr, PROV_RSA_AES,
-                              CRYPT_VERIFYCONTEXT)) {
-        provider.handle = 0;
-        return std::nullopt;
-    }
-    Hash hash; // destroyed before the provider is released
-    if (!CryptCreateHash(provider.handle, CALG_SHA_256, 0, 0, &hash.handle)) {
-        hash.handle = 0;
-        return std::nullopt;
-    }
-    // CryptHashData takes at most a DWORD's worth at a time.
-    constexpr std::size_t piece = 1u << 30;
-    for (std::size_t at = 0; at < data.size(); at += piece) {
-        const auto count = static_cast<DWORD>(std::min(piece, data.size() - at));
-        if (!CryptHashData(hash.handle, reinterpret_cast<const BYTE*>(data.data() + at), count,
-                           0)) {
-            return std::nullopt;
-        }
-    }
-    Sha256Digest digest{};
-    DWORD digestLength = static_cast<DWORD>(digest.size());
-    if (!CryptGetHashParam(hash.handle, HP_HASHVAL, digest.data(), &digestLength, 0) ||
-        digestLength != digest.size()) {
-        return std::nullopt;
-    }
-    return digest;
+    Sha256 hash;
+    hash.update(data);
+    return hash.finish();
 }
 
 } // namespace orvanta

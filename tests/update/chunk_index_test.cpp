@@ -25,8 +25,8 @@ ChunkIndex sampleIndex() {
     return index;
 }
 
-void putU32(std::string& bytes, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
+void putLittleEndian(std::string& bytes, std::size_t at, std::uint32_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
         bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     }
 }
@@ -34,15 +34,16 @@ void putU32(std::string& bytes, std::size_t at, std::uint32_t value) {
 TEST(ChunkIndex, RoundTripsWithTheDocumentedLayout) {
     const ChunkIndex index = sampleIndex();
     const std::string bytes = serializeChunkIndex(index);
-    // A 38-byte header, the name, then 24 bytes a chunk.
-    ASSERT_EQ(bytes.size(), 38u + 16 + 3 * 24);
-    EXPECT_EQ(bytes.substr(0, 12), std::string("ORVCHUNK\x02\0\0\0", 12));
+    // A 38-byte header, the name, then 12 bytes a chunk.
+    ASSERT_EQ(bytes.size(), 38u + 16 + 3 * 12);
+    EXPECT_EQ(bytes.substr(0, 12), std::string("ORVCHUNK\x03\0\0\0", 12));
     // The minimum size 4096 = 0x1000, little-endian.
     EXPECT_EQ(bytes.substr(12, 4), std::string("\0\x10\0\0", 4));
     EXPECT_EQ(bytes.substr(38, 16), "Orvanta-1.4.pack");
-    // The second chunk: length and stored length 4097 = 0x1001, then 16 digest bytes.
-    EXPECT_EQ(bytes.substr(54 + 24, 24),
-              std::string("\x01\x10\0\0\x01\x10\0\0", 8) + std::string(16, '\xB2'));
+    // The first chunk: length 65,536 and stored length 1000, each less one; then 8 digest bytes.
+    EXPECT_EQ(bytes.substr(54, 12), std::string("\xFF\xFF\xE7\x03", 4) + std::string(8, '\xA1'));
+    // The second: length and stored length 4097 = 0x1001, less one.
+    EXPECT_EQ(bytes.substr(54 + 12, 12), std::string("\0\x10\0\x10", 4) + std::string(8, '\xB2'));
     EXPECT_EQ(parseChunkIndex(bytes), index);
     EXPECT_EQ(chunkPackOffsets(index), (std::vector<std::uint64_t>{0, 1000, 1000 + chunkMinSize + 1,
                                                                    1000 + chunkMinSize + 1 + 5}));
@@ -61,20 +62,22 @@ TEST(ChunkIndex, RefusesWhatIsNotAWholeConsistentIndex) {
         change(index);
         return serializeChunkIndex(index);
     };
-    auto patched = [&good](std::size_t at, std::uint32_t value) {
+    auto patched = [&good](std::size_t at, std::uint32_t value, std::size_t width = 4) {
         std::string bytes = good;
-        putU32(bytes, at, value);
+        putLittleEndian(bytes, at, value, width);
         return bytes;
     };
     struct Case {
         const char* name;
         std::string bytes;
     };
+    // An empty chunk, one over the maximum and an empty frame cannot be written in the layout.
     const Case cases[] = {
         {"empty", ""},
         {"wrong magic", "ORVCHUNQ" + good.substr(8)},
-        {"newer version", patched(8, 3)},
+        {"newer version", patched(8, 4)},
         {"format 1", patched(8, 1)},
+        {"format 2", patched(8, 2)},
         {"other minimum size", patched(12, chunkMinSize * 2)},
         {"other average size", patched(16, chunkAverageSize / 2)},
         {"other maximum size", patched(20, chunkMaxSize * 2)},
@@ -87,21 +90,12 @@ TEST(ChunkIndex, RefusesWhatIsNotAWholeConsistentIndex) {
         {"count below the entries", patched(32, 2)},
         {"build size too large", changedIndex([](ChunkIndex& i) { ++i.buildSize; })},
         {"build size too small", changedIndex([](ChunkIndex& i) { --i.buildSize; })},
-        {"empty chunk", changedIndex([](ChunkIndex& i) {
-             i.chunks.back() = entry(0, 0, 0);
-             i.buildSize -= 5;
-         })},
-        {"chunk over the maximum", changedIndex([](ChunkIndex& i) {
-             ++i.chunks[0].length;
-             ++i.buildSize;
-         })},
         {"short chunk before the last", changedIndex([](ChunkIndex& i) {
              i.chunks[1] = entry(chunkMinSize, chunkMinSize, 0);
              --i.buildSize;
          })},
-        {"short chunk stored longer", patched(last + 4, 6)},
-        {"stored longer than its chunk", patched(first + 4, chunkMaxSize + 1)},
-        {"frame of zero bytes", patched(first + 4, 0)},
+        {"short chunk stored longer", patched(last + 2, 5, 2)},
+        {"stored longer than its chunk", patched(first + 12 + 2, chunkMinSize + 1, 2)},
         {"no pack name", changedIndex([](ChunkIndex& i) { i.packName.clear(); })},
         {"pack in another folder", changedIndex([](ChunkIndex& i) { i.packName = "../x.pack"; })},
         {"hidden pack name", changedIndex([](ChunkIndex& i) { i.packName = ".pack"; })},

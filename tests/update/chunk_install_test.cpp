@@ -9,6 +9,7 @@
 #include "update/chunk_index.hpp"
 #include "update/chunker.hpp"
 #include "update/game_install.hpp"
+#include "update/local_chunks.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -185,6 +186,29 @@ TEST_F(ChunkInstall, FetchesOnlyTheChunksTheDiskLacks) {
     EXPECT_LT(files.pack.size(), newBuild.size() / 2);
     EXPECT_EQ(packRequests.load(), 1);
     EXPECT_EQ(wholeRequests.load(), 0);
+}
+
+// Cut by two threads, the second starting in the middle of a chunk, the installed game yields
+// every chunk one thread finds, at places that hold them; also where the halves meet in a run of
+// zeros, which the chunker cuts only at the maximum length.
+TEST(LocalChunks, TwoThreadsFindWhatOneFinds) {
+    test::TempDir dir;
+    const std::string path = dir.file("Orvanta.exe");
+    std::string zeros = buildOf(3 << 20, 4);
+    zeros.replace((3 << 20) / 2 - 300000, 600000, 600000, '\0');
+    for (const std::string& build : {buildOf(3 << 20, 4), zeros}) {
+        writeFile(path, build);
+        const ChunkIndex index = *parseChunkIndex(chunkFilesOf(build).index);
+        const LocalChunks one = findLocalChunks(path, index, 0, ~std::uint64_t{0});
+        const LocalChunks two = findLocalChunks(path, index, 0, 1 << 20);
+        EXPECT_GT(one.size(), index.chunks.size() / 2);
+        for (const auto& [digest, place] : one) {
+            EXPECT_TRUE(two.contains(digest));
+        }
+        for (const auto& [digest, place] : two) {
+            EXPECT_EQ(chunkDigestOf(build.substr(place.offset, place.length)), digest);
+        }
+    }
 }
 
 // A connection lost half way keeps what arrived; the next attempt fetches only the rest.
