@@ -6,6 +6,7 @@
 #include "support/loopback_server.hpp"
 #include "support/random_bytes.hpp"
 #include "support/temp_dir.hpp"
+#include "update/background_sha256.hpp"
 #include "update/chunk_index.hpp"
 #include "update/chunker.hpp"
 #include "update/game_install.hpp"
@@ -209,6 +210,26 @@ TEST(LocalChunks, TwoThreadsFindWhatOneFinds) {
             EXPECT_EQ(chunkDigestOf(build.substr(place.offset, place.length)), digest);
         }
     }
+}
+
+// The build's digest taken while it is written, in pieces of every size a build is made of,
+// across the blocks the hashing thread takes: the same as the whole at once, however cut.
+TEST(BackgroundSha256, AgreesWithTheDigestOfTheWhole) {
+    const std::string whole = test::pseudoRandomBytes((3 << 20) + 12345, 5);
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{4097}, std::size_t{65536},
+                                    std::size_t{1} << 20, std::size_t{3} << 20}) {
+        BackgroundSha256 hash;
+        for (std::size_t at = 0; at < whole.size(); at += piece) {
+            const std::string_view bytes = std::string_view(whole).substr(at, piece);
+            if ((at / piece) % 2 == 0) {
+                hash.add(bytes);
+            } else {
+                std::copy(bytes.begin(), bytes.end(), hash.claim(bytes.size()).begin());
+            }
+        }
+        EXPECT_EQ(hash.finishHex(), hexOf(whole)) << piece;
+    }
+    EXPECT_EQ(BackgroundSha256().finishHex(), hexOf(""));
 }
 
 // A connection lost half way keeps what arrived; the next attempt fetches only the rest.
