@@ -164,10 +164,18 @@ class ChunkInstall : public testing::Test {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
 };
 
-// A few bytes rewritten, a block inserted and one removed: only the chunks around them come from
-// the pack; a first install fetches the pack whole, compressed; the whole build is never fetched.
+// A few bytes rewritten, a block inserted, one removed and one moved: only the chunks around them
+// come from the pack; a first install fetches the pack whole, compressed; the whole build is never
+// fetched.
 TEST_F(ChunkInstall, FetchesOnlyTheChunksTheDiskLacks) {
+    // Moved from chunk boundary to chunk boundary, so that every chunk of it and around it is in
+    // the installed game, side by side but from other places.
+    const std::vector<Chunk> cuts = chunkBuffer(
+        std::span(reinterpret_cast<const unsigned char*>(oldBuild.data()), oldBuild.size()));
     std::string changed = oldBuild;
+    const std::string moved = changed.substr(cuts[100].offset, cuts[120].offset - cuts[100].offset);
+    changed.erase(cuts[100].offset, moved.size());
+    changed.insert(cuts[10].offset, moved);
     changed.replace(1 << 20, 8, "CHANGED!");
     changed.insert(2 << 20, buildOf(5000, 2));
     changed.erase(500000, 7000);
