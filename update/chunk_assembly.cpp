@@ -9,6 +9,7 @@
 #include "update/versions.hpp"
 
 #include <memory>
+#include <utility>
 #include <vector>
 #include <zstd.h>
 
@@ -36,6 +37,10 @@ std::optional<std::string> fetchIndexBytes(const std::string& url) {
     }
     return bytes;
 }
+
+// Neighbouring chunks copied from the installed game are read and written up to this much at a
+// time: fewer calls, and still little to copy again should the attempt be cut off.
+constexpr std::uint64_t maxCopyBytes = 1 << 20;
 
 // Writes the build's chunks in order into the download file, counting what is in place.
 class Assembler {
@@ -66,14 +71,14 @@ class Assembler {
     bool done() const { return next_ == index_.chunks.size(); }
     const ChunkEntry& nextEntry() const { return index_.chunks[next_]; }
 
-    // The next chunk, read from a file on the disk where the chunker found it; its digest is
-    // checked with the whole build's. A false return ends the assembly.
-    bool readNext(const FileReader& source, const ChunkPlace& place) {
-        if (place.length != nextEntry().length) {
-            return false;
-        }
-        plain_ = build_.claim(place.length);
-        const auto got = source.readAt(place.offset, plain_.data(), plain_.size());
+    // The next chunks, which lie side by side from offset in a file on the disk where the
+    // chunker found them, read in one piece of length bytes; their digests are checked with the
+    // whole build's. A false return ends the assembly.
+    bool readNext(const FileReader& source, std::uint64_t offset, std::size_t length,
+                  std::size_t chunks) {
+        plain_ = build_.claim(length);
+        plainChunks_ = chunks;
+        const auto got = source.readAt(offset, plain_.data(), plain_.size());
         return got && *got == plain_.size();
     }
 
@@ -82,7 +87,7 @@ class Assembler {
             return false;
         }
         inPlace_ += plain_.size();
-        ++next_;
+        next_ += plainChunks_;
         report();
         return true;
     }
@@ -123,6 +128,7 @@ class Assembler {
     // A false return ends the assembly.
     bool unpack(const ChunkEntry& entry) {
         plain_ = build_.claim(entry.length);
+        plainChunks_ = 1;
         if (entry.storedRaw()) {
             std::copy(stored_.begin(), stored_.end(), plain_.begin());
         } else {
@@ -154,9 +160,30 @@ class Assembler {
     // Of every byte in place, in order; chunks are read and decompressed straight into it, and
     // any that fails ends the assembly, so nothing but the build's bytes is hashed when it ends.
     BackgroundSha256 build_;
-    std::span<char> plain_; // the next chunk's bytes, in build_'s room
+    std::span<char> plain_;       // the next chunks' bytes, in build_'s room
+    std::size_t plainChunks_ = 0; // how many chunks plain_ holds
     bool badChunk_ = false;
 };
+
+// The chunks from first on that follow each other in the installed game from offset on as they
+// do in the build (an unchanged stretch of it), up to maxCopyBytes: where they end, and their
+// length. None when the first chunk's length is not the index's.
+std::pair<std::size_t, std::uint64_t> localRun(const ChunkIndex& index, const LocalChunks& local,
+                                               std::size_t first, std::uint64_t offset) {
+    std::size_t end = first;
+    std::uint64_t length = 0;
+    for (; end < index.chunks.size(); ++end) {
+        const ChunkEntry& entry = index.chunks[end];
+        const auto place = local.find(entry.digest);
+        if (place == local.end() || place->second.offset != offset + length ||
+            place->second.length != entry.length ||
+            (end > first && length + entry.length > maxCopyBytes)) {
+            break;
+        }
+        length += entry.length;
+    }
+    return {end, length};
+}
 
 AssemblyResult assemble(Assembler& assembler, const ChunkedBuild& build,
                         const std::string& installedPath) {
@@ -177,9 +204,12 @@ AssemblyResult assemble(Assembler& assembler, const ChunkedBuild& build,
     while (!assembler.done()) {
         const std::size_t first = assembler.next();
         if (const auto place = local.find(assembler.nextEntry().digest); place != local.end()) {
+            const auto [end, length] = localRun(build.index, local, first, place->second.offset);
             // A game that changed since it was cut is no source; a disk that fails to take the
-            // chunk fails the update.
-            if (!assembler.readNext(installed, place->second)) {
+            // chunks fails the update.
+            if (end == first ||
+                !assembler.readNext(installed, place->second.offset,
+                                    static_cast<std::size_t>(length), end - first)) {
                 return AssemblyResult::fallback;
             }
             if (!assembler.writeNext()) {

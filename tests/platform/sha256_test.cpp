@@ -28,6 +28,10 @@ TEST(Sha256File, MatchesKnownDigestsAcrossBlockBoundaries) {
               "dd4e6730520932767ec0a9e33fe19c4ce24399d6eba4ff62f13013c9ed30ef87");
     EXPECT_EQ(digestOf(dir, std::string(8193, 'a')),
               "9c10c48d1f1d6618db88fde2c25409181c9201ed34ec6815d62bcf57c10d177b");
+    EXPECT_EQ(digestOf(dir, std::string(65536, 'a')),
+              "bf718b6f653bebc184e1479f1935b8da974d701b893afcf49e701f3e2f9f9c5a");
+    EXPECT_EQ(digestOf(dir, std::string(65537, 'a')),
+              "008ffc88d3c96a9f307524eb361e47c5222a887fc45fa0c1fb8d429c5c23b430");
 }
 
 TEST(Sha256File, IsAlwaysLowerCaseHex) {

@@ -6,6 +6,7 @@
 #include "support/loopback_server.hpp"
 #include "support/random_bytes.hpp"
 #include "support/temp_dir.hpp"
+#include "update/background_sha256.hpp"
 #include "update/chunk_index.hpp"
 #include "update/chunker.hpp"
 #include "update/game_install.hpp"
@@ -163,10 +164,18 @@ class ChunkInstall : public testing::Test {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
 };
 
-// A few bytes rewritten, a block inserted and one removed: only the chunks around them come from
-// the pack; a first install fetches the pack whole, compressed; the whole build is never fetched.
+// A few bytes rewritten, a block inserted, one removed and one moved: only the chunks around them
+// come from the pack; a first install fetches the pack whole, compressed; the whole build is never
+// fetched.
 TEST_F(ChunkInstall, FetchesOnlyTheChunksTheDiskLacks) {
+    // Moved from chunk boundary to chunk boundary, so that every chunk of it and around it is in
+    // the installed game, side by side but from other places.
+    const std::vector<Chunk> cuts = chunkBuffer(
+        std::span(reinterpret_cast<const unsigned char*>(oldBuild.data()), oldBuild.size()));
     std::string changed = oldBuild;
+    const std::string moved = changed.substr(cuts[100].offset, cuts[120].offset - cuts[100].offset);
+    changed.erase(cuts[100].offset, moved.size());
+    changed.insert(cuts[10].offset, moved);
     changed.replace(1 << 20, 8, "CHANGED!");
     changed.insert(2 << 20, buildOf(5000, 2));
     changed.erase(500000, 7000);
@@ -209,6 +218,26 @@ TEST(LocalChunks, TwoThreadsFindWhatOneFinds) {
             EXPECT_EQ(chunkDigestOf(build.substr(place.offset, place.length)), digest);
         }
     }
+}
+
+// The build's digest taken while it is written, in pieces of every size a build is made of,
+// across the blocks the hashing thread takes: the same as the whole at once, however cut.
+TEST(BackgroundSha256, AgreesWithTheDigestOfTheWhole) {
+    const std::string whole = test::pseudoRandomBytes((3 << 20) + 12345, 5);
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{4097}, std::size_t{65536},
+                                    std::size_t{1} << 20, std::size_t{3} << 20}) {
+        BackgroundSha256 hash;
+        for (std::size_t at = 0; at < whole.size(); at += piece) {
+            const std::string_view bytes = std::string_view(whole).substr(at, piece);
+            if ((at / piece) % 2 == 0) {
+                hash.add(bytes);
+            } else {
+                std::copy(bytes.begin(), bytes.end(), hash.claim(bytes.size()).begin());
+            }
+        }
+        EXPECT_EQ(hash.finishHex(), hexOf(whole)) << piece;
+    }
+    EXPECT_EQ(BackgroundSha256().finishHex(), hexOf(""));
 }
 
 // A connection lost half way keeps what arrived; the next attempt fetches only the rest.
