@@ -2,8 +2,8 @@
 // without a crash; an index that parses must be the only spelling of itself (writing it again
 // gives the same bytes) and must hold together: its chunks add up to the build, and the pack
 // offsets run in order.
-#include "update/chunk_index.hpp"
-#include "update/chunker.hpp"
+#include "update/chunks/chunk_index.hpp"
+#include "update/chunks/chunker.hpp"
 
 #include <cstddef>
 #include <cstdint>

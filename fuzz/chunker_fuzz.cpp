@@ -7,7 +7,7 @@
 // bytes describes a stream, long enough for many chunks of every size: bytes 0-1 its length in
 // 16-byte units (up to 1 MiB), byte 2 the block size, the rest a pattern repeated, each repetition
 // changed a little.
-#include "update/chunker.hpp"
+#include "update/chunks/chunker.hpp"
 
 #include <algorithm>
 #include <array>

@@ -3,8 +3,8 @@
 #include "platform/posix/file_sync.hpp"
 #include "platform/sha256.hpp"
 #include "publish/channel_files.hpp"
-#include "update/chunk_index.hpp"
-#include "update/chunker.hpp"
+#include "update/chunks/chunk_index.hpp"
+#include "update/chunks/chunker.hpp"
 
 #include <cerrno>
 #include <filesystem>

@@ -3,7 +3,7 @@
 #include "platform/paths.hpp"
 #include "platform/remove_tree.hpp"
 #include "platform/staged_file.hpp"
-#include "update/chunk_assembly.hpp"
+#include "update/chunks/chunk_assembly.hpp"
 #include "update/install.hpp"
 #include "update/versions.hpp"
 

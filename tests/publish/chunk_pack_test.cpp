@@ -3,8 +3,8 @@
 #include "platform/sha256.hpp"
 #include "publish_fixture.hpp"
 #include "support/random_bytes.hpp"
-#include "update/chunk_index.hpp"
-#include "update/chunker.hpp"
+#include "update/chunks/chunk_index.hpp"
+#include "update/chunks/chunker.hpp"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "update/chunk_index.hpp"
-#include "update/chunker.hpp"
+#include "update/chunks/chunk_index.hpp"
+#include "update/chunks/chunker.hpp"
 
 #include <functional>
 #include <gtest/gtest.h>

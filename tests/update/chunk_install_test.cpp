@@ -6,11 +6,11 @@
 #include "support/loopback_server.hpp"
 #include "support/random_bytes.hpp"
 #include "support/temp_dir.hpp"
-#include "update/background_sha256.hpp"
-#include "update/chunk_index.hpp"
-#include "update/chunker.hpp"
+#include "update/chunks/background_sha256.hpp"
+#include "update/chunks/chunk_index.hpp"
+#include "update/chunks/chunker.hpp"
 #include "update/game_install.hpp"
-#include "update/local_chunks.hpp"
+#include "update/chunks/local_chunks.hpp"
 
 #include <algorithm>
 #include <atomic>

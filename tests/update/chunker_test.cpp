@@ -1,5 +1,5 @@
 #include "support/random_bytes.hpp"
-#include "update/chunker.hpp"
+#include "update/chunks/chunker.hpp"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "update/local_chunks.hpp"
+#include "update/chunks/local_chunks.hpp"
 
 #include "platform/file_reader.hpp"
-#include "update/chunker.hpp"
+#include "update/chunks/chunker.hpp"
 
 #include <algorithm>
 #include <cstring>

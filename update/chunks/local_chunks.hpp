@@ -1,6 +1,6 @@
 #pragma once
 
-#include "update/chunk_index.hpp"
+#include "update/chunks/chunk_index.hpp"
 
 #include <cstddef>
 #include <cstdint>

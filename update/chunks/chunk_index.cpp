@@ -1,7 +1,7 @@
-#include "update/chunk_index.hpp"
+#include "update/chunks/chunk_index.hpp"
 
 #include "platform/sha256.hpp"
-#include "update/chunker.hpp"
+#include "update/chunks/chunker.hpp"
 
 #include <algorithm>
 

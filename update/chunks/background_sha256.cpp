@@ -1,4 +1,4 @@
-#include "update/background_sha256.hpp"
+#include "update/chunks/background_sha256.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "update/chunk_assembly.hpp"
+#include "update/chunks/chunk_assembly.hpp"
 
 #include "platform/file_reader.hpp"
 #include "platform/http_ranges.hpp"
 #include "platform/sha256.hpp"
 #include "platform/url.hpp"
-#include "update/background_sha256.hpp"
-#include "update/local_chunks.hpp"
+#include "update/chunks/background_sha256.hpp"
+#include "update/chunks/local_chunks.hpp"
 #include "update/versions.hpp"
 
 #include <memory>

@@ -5,7 +5,7 @@
 // with ranged GETs, decompressed and checked one by one.
 #include "platform/http.hpp"
 #include "platform/staged_file.hpp"
-#include "update/chunk_index.hpp"
+#include "update/chunks/chunk_index.hpp"
 #include "update/manifest.hpp"
 
 #include <optional>

@@ -1,4 +1,4 @@
-#include "update/chunker.hpp"
+#include "update/chunks/chunker.hpp"
 
 #include <algorithm>
 #include <array>
