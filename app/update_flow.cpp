@@ -14,7 +14,7 @@ namespace {
 constexpr const char* unreachableMessage = "Could not reach update server.";
 constexpr const char* invalidManifestMessage = "Update manifest is invalid.";
 constexpr const char* missingGameMessage = "Game files are missing. Try restarting the launcher.";
-constexpr const char* alreadyRunningMessage = "The launcher is already running.";
+constexpr const char* alreadyRunningAdvice = "Close the other Orvanta window, then press Retry.";
 
 bool isSuccess(const std::optional<HttpResponse>& response) {
     return response && response->statusCode >= 200 && response->statusCode <= 299;
@@ -33,7 +33,7 @@ void Launcher::checkForUpdates() {
         phase = LauncherPhase::Error;
         lastError = alreadyRunningMessage;
         setStatus(lastError, errorColor);
-        setChangelog("Close the other Orvanta window, then press Retry.");
+        setChangelog(alreadyRunningAdvice);
         return;
     }
     if (lock == FolderLockResult::Held && !lockedBefore) {
@@ -74,6 +74,9 @@ void Launcher::checkForUpdates() {
     if (needsUpdate(current) && !downloadAndInstall(current)) {
         phase = LauncherPhase::Error;
         setStatus(lastError, errorColor);
+        if (lastError == alreadyRunningMessage) {
+            setChangelog(alreadyRunningAdvice);
+        }
         return;
     }
 

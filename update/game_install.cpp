@@ -21,11 +21,26 @@ void removeLeftover(const std::string& path) {
     removeTree(nativePath(path));
 }
 
+// Frees the download file's name for a new file: a leftover goes, whatever it is. False, with
+// nothing touched, while another launcher holds the file it is writing there.
+bool clearDownloadName(const std::string& path) {
+    StagedFile leftover;
+    if (leftover.resume(path)) {
+        leftover.discard();
+        return true;
+    }
+    if (leftover.busy()) {
+        return false;
+    }
+    removeLeftover(path);
+    return true;
+}
+
 std::string failWith(const char* message, StagedFile& staged, const std::string& downloadPath) {
     if (staged.isOpen()) {
         staged.discard();
     } else {
-        removeLeftover(downloadPath);
+        clearDownloadName(downloadPath);
     }
     return message;
 }
@@ -56,22 +71,25 @@ installVerified(const UpdateManifest& manifest, const std::string& exePath,
 }
 
 // The whole build from game_url into the download file, then verified and moved into place. With
-// chunk data the leftover of an earlier attempt goes only once the server has answered, and a
-// transfer cut short keeps what it brought for the next attempt to build on.
+// keepCutShort the leftover of an earlier attempt goes only once the server has answered, and a
+// transfer cut short keeps what it brought for the chunk route of the next attempt to build on;
+// otherwise the caller has cleared the name.
 std::string downloadWholeBuild(const UpdateManifest& manifest, const std::string& exePath,
                                const std::string& versionPath, const ProgressCallback& progress,
-                               const std::function<void()>& onVerifying, bool chunked) {
+                               const std::function<void()>& onVerifying, bool keepCutShort) {
     const std::string downloadPath = exePath + downloadSuffix;
     // The file is created only once the server has answered, and only as a new file: anything
     // that appeared under its name meanwhile fails the download instead of being written through.
     StagedFile staged;
+    bool busy = false;
     std::uint64_t received = 0;
     const DownloadSink sink{[&] {
-                                std::error_code failed;
-                                if (chunked) {
-                                    removeTree(nativePath(downloadPath), failed);
+                                busy = keepCutShort && !clearDownloadName(downloadPath);
+                                if (!busy && !staged.create(downloadPath)) {
+                                    busy = staged.busy();
+                                    return false;
                                 }
-                                return !failed && staged.create(downloadPath);
+                                return !busy;
                             },
                             [&](const char* data, std::size_t size) {
                                 received += size;
@@ -82,7 +100,10 @@ std::string downloadWholeBuild(const UpdateManifest& manifest, const std::string
                                 return staged.write(data, size);
                             }};
     if (!downloadToSink(manifest.game_url, sink, progress)) {
-        if (chunked && staged.isOpen()) {
+        if (busy) {
+            return alreadyRunningMessage; // the other launcher's file stays as it is
+        }
+        if (keepCutShort && staged.isOpen()) {
             staged.keep();
             return downloadFailedMessage;
         }
@@ -90,6 +111,9 @@ std::string downloadWholeBuild(const UpdateManifest& manifest, const std::string
     }
     // The transfer ended well but brought fewer bytes than the manifest announced.
     if (manifest.game_size && received != *manifest.game_size) {
+        if (onVerifying && !manifest.game_sha256.empty()) {
+            onVerifying();
+        }
         return failWith(verificationFailedMessage, staged, downloadPath);
     }
     return installVerified(manifest, exePath, versionPath, onVerifying, staged)
@@ -112,9 +136,12 @@ std::optional<std::string> installFromChunks(const UpdateManifest& manifest,
     // file with a second name) goes first.
     StagedFile staged;
     if (!staged.resume(downloadPath)) {
+        if (staged.busy()) {
+            return alreadyRunningMessage;
+        }
         removeLeftover(downloadPath);
         if (!staged.create(downloadPath)) {
-            return downloadFailedMessage;
+            return staged.busy() ? alreadyRunningMessage : downloadFailedMessage;
         }
     }
     std::string buildSha256;
@@ -128,6 +155,11 @@ std::optional<std::string> installFromChunks(const UpdateManifest& manifest,
     case AssemblyResult::assembled:
         break;
     }
+    // The digest covers the bytes written; nothing else may lie in the file behind them.
+    if (staged.size() != build->index.buildSize) {
+        staged.discard();
+        return std::nullopt;
+    }
     // Every chunk matched its digest, so a build that fails the whole-file check was described by
     // an index that is not this manifest's (a channel being republished, say).
     return installVerified(manifest, exePath, versionPath, onVerifying, staged, buildSha256);
@@ -138,15 +170,21 @@ std::optional<std::string> installFromChunks(const UpdateManifest& manifest,
 std::string installGameBuild(const UpdateManifest& manifest, const std::string& exePath,
                              const std::string& versionPath, const ProgressCallback& progress,
                              const std::function<void()>& onVerifying) {
-    if (!manifest.game_chunks_url.empty()) {
+    // Chunk digests are short, so a build put together from chunks is installed only after the
+    // whole-file check: without game_sha256 there is none, and the whole download is the way.
+    const bool chunkRoute = !manifest.game_chunks_url.empty() && !manifest.game_sha256.empty();
+    if (chunkRoute) {
         if (std::optional<std::string> outcome =
                 installFromChunks(manifest, exePath, versionPath, progress, onVerifying)) {
             return *outcome;
         }
-        return downloadWholeBuild(manifest, exePath, versionPath, progress, onVerifying, true);
     }
-    removeLeftover(exePath + downloadSuffix);
-    return downloadWholeBuild(manifest, exePath, versionPath, progress, onVerifying, false);
+    // What a cut-short whole download brought is worth keeping only where its size is bounded.
+    const bool keepCutShort = chunkRoute && manifest.game_size.has_value();
+    if (!keepCutShort && !clearDownloadName(exePath + downloadSuffix)) {
+        return alreadyRunningMessage;
+    }
+    return downloadWholeBuild(manifest, exePath, versionPath, progress, onVerifying, keepCutShort);
 }
 
 } // namespace orvanta

@@ -3,10 +3,12 @@
 #include "platform/posix/file_descriptor.hpp"
 #include "platform/posix/file_sync.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <limits>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,17 @@ namespace {
 
 int descriptor(std::intptr_t handle) {
     return static_cast<int>(handle);
+}
+
+// Holds the open file exclusively for as long as it is open; false, with busy set, when another
+// open file holds it.
+bool holdExclusively(int fd, bool& busy) {
+    int result = 0;
+    do {
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    busy = result != 0 && errno == EWOULDBLOCK;
+    return result == 0;
 }
 
 // Written data is handed to the disk every this many bytes instead of all at the flush: the disk
@@ -30,25 +43,34 @@ StagedFile::~StagedFile() {
 
 bool StagedFile::create(const std::string& path) {
     close();
+    busy_ = false;
     // O_EXCL refuses any existing name, a dangling or planted link included.
-    handle_ =
+    const int fd =
         ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
-    if (handle_ < 0) {
+    if (fd < 0) {
         return false;
     }
+    // Another launcher that opened the new file first owns it; it is left to that one.
+    if (!holdExclusively(fd, busy_)) {
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
     path_ = path;
     return true;
 }
 
 bool StagedFile::resume(const std::string& path) {
     close();
+    busy_ = false;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
     // A second name would make the writes land in some other file as well.
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1 ||
+        !holdExclusively(fd, busy_)) {
         ::close(fd);
         return false;
     }
@@ -60,6 +82,14 @@ bool StagedFile::resume(const std::string& path) {
 std::optional<std::size_t> StagedFile::readAt(std::uint64_t offset, char* data,
                                               std::size_t size) const {
     return isOpen() ? readAtOffset(descriptor(handle_), offset, data, size) : std::nullopt;
+}
+
+std::optional<std::uint64_t> StagedFile::size() const {
+    struct stat status {};
+    if (!isOpen() || ::fstat(descriptor(handle_), &status) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(status.st_size);
 }
 
 bool StagedFile::truncate(std::uint64_t size) {

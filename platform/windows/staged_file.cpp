@@ -31,6 +31,7 @@ StagedFile::~StagedFile() {
 
 bool StagedFile::create(const std::string& path) {
     close();
+    busy_ = false;
     const std::wstring wide = widen(path);
     if (wide.empty()) {
         return false;
@@ -41,6 +42,7 @@ bool StagedFile::create(const std::string& path) {
                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
+        busy_ = GetLastError() == ERROR_SHARING_VIOLATION;
         return false;
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
@@ -50,13 +52,16 @@ bool StagedFile::create(const std::string& path) {
 
 bool StagedFile::resume(const std::string& path) {
     close();
+    busy_ = false;
     const std::wstring wide = widen(path);
     if (wide.empty()) {
         return false;
     }
+    // Another launcher writing the file has it open without sharing writes: a sharing violation.
     Handle file{CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+    busy_ = !file.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
     // A second name would make the writes land in some other file as well.
     BY_HANDLE_FILE_INFORMATION information{};
     if (!file.valid() || !GetFileInformationByHandle(file.handle, &information) ||
@@ -73,6 +78,14 @@ bool StagedFile::resume(const std::string& path) {
 std::optional<std::size_t> StagedFile::readAt(std::uint64_t offset, char* data,
                                               std::size_t size) const {
     return isOpen() ? readAtOffset(asHandle(handle_), offset, data, size) : std::nullopt;
+}
+
+std::optional<std::uint64_t> StagedFile::size() const {
+    LARGE_INTEGER length{};
+    if (!isOpen() || !GetFileSizeEx(asHandle(handle_), &length) || length.QuadPart < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(length.QuadPart);
 }
 
 bool StagedFile::truncate(std::uint64_t size) {

@@ -705,6 +705,18 @@ TEST_F(HttpTest, RangeFetcherRefusesAnythingButTheRangeAsked) {
          "10\r\n\r\n" +
              ten,
          false, RangeResult::refused},
+        {"200 of exactly the range's length", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n" + ten,
+         false, RangeResult::refused},
+        {"another start, the same end",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 11-19/100\r\nContent-Length: "
+         "9\r\n\r\n" +
+             std::string(9, 'r'),
+         false, RangeResult::refused},
+        {"the same start, another end",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-18/100\r\nContent-Length: "
+         "9\r\n\r\n" +
+             std::string(9, 'r'),
+         false, RangeResult::refused},
         {"no Content-Range", "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\n\r\n" + ten,
          false, RangeResult::refused},
         {"range past the file's end",
