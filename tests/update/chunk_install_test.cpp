@@ -195,6 +195,9 @@ class ChunkInstall : public testing::Test {
         writeFile(exePath, oldBuild, true);
     }
 
+    // The server's threads end before the payloads they read from are destroyed.
+    void TearDown() override { server.stop(); }
+
     UpdateManifest manifest() {
         UpdateManifest m;
         m.game_version = "2.0";
