@@ -5,6 +5,7 @@
 // then drive orvanta-launcher-e2e.exe under Wine, with the Windows sample game as the build.
 
 #include "e2e_support.hpp"
+#include "support/same_bytes.hpp"
 #include "support/temp_dir.hpp"
 #include "update/signed_manifest.hpp"
 
@@ -350,7 +351,7 @@ TEST_F(LauncherEndToEnd, FirstStartInstallsAndASecondStartFetchesOnlyTheManifest
     startLauncher();
     expectReadyScreen();
     EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
-    EXPECT_EQ(readFile(installedGame()), gameBuild("1.0"));
+    EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("1.0")));
     EXPECT_EQ(readFile(installDir() + "/version.txt"), "1.0");
     // Installed from its chunks: the index once, the pack in one or more ranges.
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.chunks"), 1);
@@ -379,7 +380,7 @@ TEST_F(LauncherEndToEnd, ANewlyPublishedBuildIsInstalledAtTheNextStart) {
     publish("1.1");
     startLauncher();
     expectReadyScreen();
-    EXPECT_EQ(readFile(installedGame()), gameBuild("1.1"));
+    EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("1.1")));
     EXPECT_EQ(readFile(installDir() + "/version.txt"), "1.1");
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.chunks"), 1);
     EXPECT_GE(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.pack"), 1);
@@ -434,7 +435,7 @@ TEST_F(LauncherEndToEnd, WithoutTheServerItOffersRetryWhichRecoversOnceTheServer
     ASSERT_EQ(nginx_->start(), "");
     ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
     expectReadyScreen();
-    EXPECT_EQ(readFile(installedGame()), gameBuild("3.0"));
+    EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("3.0")));
     closeAndExpectExitZero();
 }
 
@@ -469,7 +470,7 @@ TEST_F(LauncherEndToEnd, AnInstallCutShortByAKillGoesOnFromWhereItStopped) {
     ASSERT_EQ(nginx_->start(), "");
     startLauncher();
     expectReadyScreen();
-    EXPECT_EQ(readFile(installedGame()), gameBuild("7.0", payloadBytes));
+    EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("7.0", payloadBytes)));
     EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
     EXPECT_LE(nginx_->bytesSentFor(packRequest) - sentBeforeKill, pack * 6 / 10);
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-7.0.exe"), 0);
@@ -517,14 +518,14 @@ TEST_F(LauncherEndToEnd, ASignedChannelServesLaunchersWithAndWithoutTheKey) {
     writeFile(manifestPath, signedManifest);
     startLauncher(target().signedLauncher);
     expectReadyScreen();
-    EXPECT_EQ(readFile(installedGame()), gameBuild("5.0"));
+    EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("5.0")));
     EXPECT_EQ(readFile(installDir() + "/published_at.txt"), manifestPublishedAt(signedManifest));
     closeAndExpectExitZero();
 
     std::filesystem::remove(installedGame());
     startLauncher();
     expectReadyScreen();
-    EXPECT_EQ(readFile(installedGame()), gameBuild("5.0"));
+    EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("5.0")));
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/manifest.json.sig"), 2);
     closeAndExpectExitZero();
 }
