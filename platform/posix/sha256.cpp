@@ -1,5 +1,6 @@
 #include "platform/sha256.hpp"
 
+#include "platform/file_digest.hpp"
 #include "platform/posix/file_descriptor.hpp"
 #include "platform/posix/openssl_handles.hpp"
 
@@ -8,15 +9,8 @@
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace orvanta {
-
-namespace {
-
-constexpr std::size_t readBufferSize = 64 * 1024;
-
-} // namespace
 
 struct Sha256::State {
     openssl::DigestContext context{EVP_MD_CTX_new()};
@@ -57,27 +51,9 @@ std::string sha256File(const std::string& path) {
 }
 
 std::string sha256OfDescriptor(int fd) {
-    Sha256 hash;
-    std::vector<char> buffer(readBufferSize);
-    for (std::uint64_t offset = 0;;) {
-        // Positioned reads: the whole file from its start, wherever the descriptor stands. A read
-        // error is a failure, not an early end: a digest of part of the file would be reported as
-        // the file's own.
-        const std::optional<std::size_t> count =
-            readAtOffset(fd, offset, buffer.data(), buffer.size());
-        if (!count) {
-            return {};
-        }
-        if (*count == 0) {
-            break;
-        }
-        if (!hash.update(std::string_view(buffer.data(), *count))) {
-            return {};
-        }
-        offset += *count;
-    }
-    const std::optional<Sha256Digest> digest = hash.finish();
-    return digest ? digestHex(*digest) : std::string();
+    return sha256OfFile([fd](std::uint64_t offset, char* data, std::size_t size) {
+        return readAtOffset(fd, offset, data, size);
+    });
 }
 
 std::optional<Sha256Digest> sha256Bytes(std::string_view data) {

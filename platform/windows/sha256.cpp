@@ -1,26 +1,30 @@
 #include "platform/sha256.hpp"
 
+#include "platform/file_digest.hpp"
 #include "platform/windows/win32.hpp"
 
 #include <algorithm>
-#include <vector>
+#include <mutex>
 #include <wincrypt.h>
 
 namespace orvanta {
 
 namespace {
 
-constexpr std::size_t readBufferSize = 64 * 1024;
-
 // One provider for the process: acquiring one costs far more than hashing a chunk, and a build
-// is checked chunk by chunk. Never released; the process's end frees it.
+// is checked chunk by chunk. Never released; the process's end frees it. A failed acquisition is
+// not kept: the next digest tries again, so one bad moment does not fail the whole session.
 HCRYPTPROV provider() {
-    static const HCRYPTPROV handle = [] {
+    // Locked: digests are made on worker threads too.
+    static std::mutex guard;
+    static HCRYPTPROV handle = 0;
+    const std::lock_guard lock(guard);
+    if (handle == 0) {
         HCRYPTPROV acquired = 0;
-        return CryptAcquireContextA(&acquired, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)
-                   ? acquired
-                   : HCRYPTPROV{0};
-    }();
+        if (CryptAcquireContextA(&acquired, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+            handle = acquired;
+        }
+    }
     return handle;
 }
 
@@ -31,7 +35,8 @@ struct Sha256::State {
     bool good = false;
 
     State() {
-        good = provider() != 0 && CryptCreateHash(provider(), CALG_SHA_256, 0, 0, &hash);
+        const HCRYPTPROV source = provider();
+        good = source != 0 && CryptCreateHash(source, CALG_SHA_256, 0, 0, &hash);
         if (!good) {
             hash = 0;
         }
@@ -87,26 +92,9 @@ std::string sha256File(const std::string& path) {
 }
 
 std::string sha256OfHandle(void* file) {
-    Sha256 hash;
-    std::vector<char> buffer(readBufferSize);
-    for (std::uint64_t offset = 0;;) {
-        // A read error is a failure, not an early end: a digest of part of the file would be
-        // reported as the file's own.
-        const std::optional<std::size_t> count =
-            readAtOffset(file, offset, buffer.data(), buffer.size());
-        if (!count) {
-            return {};
-        }
-        if (*count == 0) {
-            break;
-        }
-        if (!hash.update(std::string_view(buffer.data(), *count))) {
-            return {};
-        }
-        offset += *count;
-    }
-    const std::optional<Sha256Digest> digest = hash.finish();
-    return digest ? digestHex(*digest) : std::string();
+    return sha256OfFile([file](std::uint64_t offset, char* data, std::size_t size) {
+        return readAtOffset(file, offset, data, size);
+    });
 }
 
 std::optional<Sha256Digest> sha256Bytes(std::string_view data) {
