@@ -216,6 +216,13 @@ class ChunkInstall : public testing::Test {
         indexServed = files.index;
     }
 
+    // Publishes the installed build with four bytes rewritten near its start.
+    void serveSmallEdit() {
+        std::string changed = oldBuild;
+        changed.replace(100, 4, "EDIT");
+        serve(changed);
+    }
+
     std::string install(const UpdateManifest& m) {
         progress.clear();
         {
@@ -393,9 +400,7 @@ TEST_F(ChunkInstall, ALeftoverIsCutAfterTheChunksItShares) {
 // Another launcher writing the download file (one that could not take the folder's lock): this
 // one ends with the lock's sentence and touches neither that file nor the game, on every road.
 TEST_F(ChunkInstall, LeavesAloneADownloadAnotherLauncherIsWriting) {
-    std::string changed = oldBuild;
-    changed.replace(100, 4, "EDIT");
-    serve(changed);
+    serveSmallEdit();
     UpdateManifest noIndex = manifest();
     noIndex.game_chunks_url += "-gone";
     UpdateManifest whole = manifest();
@@ -421,9 +426,7 @@ TEST_F(ChunkInstall, LeavesAloneADownloadAnotherLauncherIsWriting) {
 // A whole download cut short is kept for the next attempt's chunks only when the manifest bounds
 // its size; without game_size it goes.
 TEST_F(ChunkInstall, KeepsACutShortWholeDownloadOnlyOfAKnownSize) {
-    std::string changed = oldBuild;
-    changed.replace(100, 4, "EDIT");
-    serve(changed);
+    serveSmallEdit();
     UpdateManifest m = manifest();
     m.game_chunks_url += "-gone";
     m.game_url = server.url("/cut.exe");
