@@ -21,14 +21,15 @@ int descriptor(std::intptr_t handle) {
 }
 
 // Holds the open file exclusively for as long as it is open; false, with busy set, when another
-// open file holds it.
+// open file holds it. A file system that keeps no locks is written without one, as the folder
+// lock does.
 bool holdExclusively(int fd, bool& busy) {
     int result = 0;
     do {
         result = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
     busy = result != 0 && errno == EWOULDBLOCK;
-    return result == 0;
+    return !busy;
 }
 
 // Written data is handed to the disk every this many bytes instead of all at the flush: the disk
