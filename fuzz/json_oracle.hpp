@@ -1,6 +1,6 @@
 // A strict reader of JSON text (RFC 8259) written apart from the JSON library the launcher uses,
 // so that the manifest fuzz target can check parseManifest against something that does not share
-// its blind spots. It decides whether a text is valid and, for a manifest, what the nine keys of
+// its blind spots. It decides whether a text is valid and, for a manifest, what the eleven keys of
 // the top-level object hold. Slow and plain on purpose: one byte at a time, no tables.
 //
 // What it refuses: anything outside the grammar (comments, trailing commas, single quotes, bare
@@ -23,6 +23,7 @@
 // - "\u0000" is a valid escape and gives a NUL character in the decoded string.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -36,10 +37,13 @@
 
 namespace json_oracle {
 
-// The manifest's keys, in the order of UpdateManifest's members.
-inline constexpr std::array<std::string_view, 9> manifestKeys{
-    "game_version",     "game_url",     "game_sha256",     "game_chunks_url", "game_chunks_sha256",
-    "launcher_version", "launcher_url", "launcher_sha256", "changelog"};
+// The manifest's keys: those holding text in the order of UpdateManifest's members, then from
+// firstSizeKey on those holding a size in bytes.
+inline constexpr std::array<std::string_view, 11> manifestKeys{
+    "game_version",       "game_url",         "game_sha256",  "game_chunks_url",
+    "game_chunks_sha256", "launcher_version", "launcher_url", "launcher_sha256",
+    "changelog",          "game_size",        "launcher_size"};
+inline constexpr std::size_t firstSizeKey = 9;
 
 using ManifestFields = std::array<std::string, manifestKeys.size()>;
 
@@ -389,15 +393,30 @@ inline Reading read(std::string_view text) {
     return Reader(text).read();
 }
 
-// The nine fields exactly when the text is a manifest: valid, an object on top, every one of
-// the nine keys that is there holding a string, game_version and game_url not empty.
+// The fields exactly when the text is a manifest: valid, an object on top, every one of the keys
+// that is there holding a string, every size there decimal digits alone no greater than 2^64 - 1,
+// game_version and game_url not empty. A size is given without leading zeros, empty when absent.
 inline std::optional<ManifestFields> readManifest(std::string_view text) {
-    const Reading reading = read(text);
+    Reading reading = read(text);
     if (!reading.valid || !reading.objectOnTop) {
         return std::nullopt;
     }
     for (std::size_t i = 0; i < manifestKeys.size(); ++i) {
         if (reading.present[i] && !reading.isString[i]) {
+            return std::nullopt;
+        }
+    }
+    for (std::size_t i = firstSizeKey; i < manifestKeys.size(); ++i) {
+        std::string& size = reading.strings[i];
+        if (!reading.present[i]) {
+            continue;
+        }
+        if (size.empty() || size.find_first_not_of("0123456789") != std::string::npos) {
+            return std::nullopt;
+        }
+        size.erase(0, std::min(size.find_first_not_of('0'), size.size() - 1));
+        // Compared as text, which orders digit strings of one length as numbers.
+        if (size.size() > 20 || (size.size() == 20 && size > "18446744073709551615")) {
             return std::nullopt;
         }
     }

@@ -21,12 +21,14 @@ void require(bool condition) {
     }
 }
 
-// In the order of json_oracle::manifestKeys.
-std::array<const std::string*, json_oracle::manifestKeys.size()>
-fields(const orvanta::UpdateManifest& m) {
-    return {&m.game_version,    &m.game_url,           &m.game_sha256,
-            &m.game_chunks_url, &m.game_chunks_sha256, &m.launcher_version,
-            &m.launcher_url,    &m.launcher_sha256,    &m.changelog};
+// In the order of json_oracle::manifestKeys, a size in decimal or empty when absent.
+json_oracle::ManifestFields fields(const orvanta::UpdateManifest& m) {
+    const auto size = [](const std::optional<std::uint64_t>& bytes) {
+        return bytes ? std::to_string(*bytes) : std::string();
+    };
+    return {m.game_version,       m.game_url,         m.game_sha256,        m.game_chunks_url,
+            m.game_chunks_sha256, m.launcher_version, m.launcher_url,       m.launcher_sha256,
+            m.changelog,          size(m.game_size),  size(m.launcher_size)};
 }
 
 // Both readers give the same answer about text; the record parseManifest gives, if any.
@@ -34,12 +36,7 @@ std::optional<orvanta::UpdateManifest> parseBoth(const std::string& text) {
     const std::optional<orvanta::UpdateManifest> parsed = orvanta::parseManifest(text);
     const std::optional<json_oracle::ManifestFields> expected = json_oracle::readManifest(text);
     require(parsed.has_value() == expected.has_value());
-    if (parsed) {
-        const auto got = fields(*parsed);
-        for (std::size_t i = 0; i < got.size(); ++i) {
-            require(*got[i] == (*expected)[i]);
-        }
-    }
+    require(!parsed || fields(*parsed) == *expected);
     return parsed;
 }
 
@@ -56,15 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Writing the record back out gives a document that both read as the same record.
     nlohmann::json rebuilt = nlohmann::json::object();
-    const auto before = fields(*parsed);
+    const json_oracle::ManifestFields before = fields(*parsed);
     for (std::size_t i = 0; i < before.size(); ++i) {
-        rebuilt[std::string(json_oracle::manifestKeys[i])] = *before[i];
+        if (i < json_oracle::firstSizeKey || !before[i].empty()) {
+            rebuilt[std::string(json_oracle::manifestKeys[i])] = before[i];
+        }
     }
     const std::optional<orvanta::UpdateManifest> again = parseBoth(rebuilt.dump());
-    require(again.has_value());
-    const auto after = fields(*again);
-    for (std::size_t i = 0; i < before.size(); ++i) {
-        require(*before[i] == *after[i]);
-    }
+    require(again.has_value() && fields(*again) == before);
     return 0;
 }

@@ -175,6 +175,9 @@ std::string manifestJson(const UpdateManifest& manifest, const std::string& publ
         document["launcher_version"] = manifest.launcher_version;
         document["launcher_url"] = manifest.launcher_url;
         document["launcher_sha256"] = manifest.launcher_sha256;
+        if (manifest.launcher_size) {
+            document["launcher_size"] = std::to_string(*manifest.launcher_size);
+        }
     }
     document["changelog"] = manifest.changelog;
     if (!channel.empty()) {

@@ -23,7 +23,7 @@ bool announcesTheSame(const UpdateManifest& a, const UpdateManifest& b) {
            a.game_chunks_sha256 == b.game_chunks_sha256 &&
            a.launcher_version == b.launcher_version && a.launcher_url == b.launcher_url &&
            a.launcher_sha256 == b.launcher_sha256 && a.changelog == b.changelog &&
-           a.game_size == b.game_size;
+           a.game_size == b.game_size && a.launcher_size == b.launcher_size;
 }
 
 } // namespace
@@ -169,6 +169,11 @@ PublishOutcome publishBuild(const PublishRequest& request) {
         manifest.launcher_version = request.launcherVersion;
         manifest.launcher_url = channelUrl(base.url, launcherName);
         manifest.launcher_sha256 = launcher.sha256;
+        const std::uintmax_t launcherSize = fs::file_size(channel + "/" + launcherName, ec);
+        if (ec) {
+            return fail("cannot read the size of the published launcher file: " + ec.message());
+        }
+        manifest.launcher_size = static_cast<std::uint64_t>(launcherSize);
     }
     manifest.changelog = changelog;
 
@@ -208,7 +213,9 @@ PublishOutcome publishBuild(const PublishRequest& request) {
     if (request.chunks && sha256File(channel + "/" + indexName) != parsed->game_chunks_sha256) {
         return fail("the published chunk index no longer matches the manifest's digest");
     }
-    if (withLauncher && sha256File(channel + "/" + launcherName) != parsed->launcher_sha256) {
+    if (withLauncher &&
+        (sha256File(channel + "/" + launcherName) != parsed->launcher_sha256 ||
+         fs::file_size(channel + "/" + launcherName, ec) != parsed->launcher_size)) {
         return fail("the published launcher file no longer matches the manifest's digest");
     }
     if (signing) {

@@ -51,10 +51,10 @@ class DuplicateNames {
     bool found_ = false;
 };
 
-// A present "game_size" must be a string of decimal digits (no sign, no spaces) within 64 bits.
-bool readSize(const nlohmann::json& document, std::optional<std::uint64_t>& size) {
+// A present size must be a string of decimal digits (no sign, no spaces) within 64 bits.
+bool readSize(const nlohmann::json& document, const char* key, std::optional<std::uint64_t>& size) {
     size.reset();
-    const auto it = document.find("game_size");
+    const auto it = document.find(key);
     if (it == document.end()) {
         return true;
     }
@@ -105,7 +105,8 @@ std::optional<UpdateManifest> parseManifest(const std::string& text) {
                            readField(document, "launcher_url", manifest.launcher_url) &&
                            readField(document, "launcher_sha256", manifest.launcher_sha256) &&
                            readField(document, "changelog", manifest.changelog) &&
-                           readSize(document, manifest.game_size);
+                           readSize(document, "game_size", manifest.game_size) &&
+                           readSize(document, "launcher_size", manifest.launcher_size);
         if (!valid || manifest.game_version.empty() || manifest.game_url.empty()) {
             return std::nullopt;
         }

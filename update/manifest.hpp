@@ -16,6 +16,7 @@ struct UpdateManifest {
     std::string launcher_version;
     std::string launcher_url;
     std::string launcher_sha256;
+    std::optional<std::uint64_t> launcher_size; // the launcher build's length, when announced
     std::string changelog;
 };
 

@@ -73,6 +73,7 @@ TEST(PublishBuild, AnnouncesALauncherBuildBesideTheGame) {
     EXPECT_EQ(parsed->launcher_version, "1.1");
     EXPECT_EQ(parsed->launcher_url, "http://127.0.0.1:8080/orvanta-downloads/orvanta-launcher-1.1");
     EXPECT_EQ(parsed->launcher_sha256, sha256Abcd);
+    EXPECT_EQ(parsed->launcher_size, 4u);
     EXPECT_EQ(parsed->game_sha256, sha256Abc);
 }
 

@@ -1,6 +1,7 @@
 #include "update/manifest.hpp"
 
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace orvanta {
 namespace {
@@ -41,9 +42,9 @@ TEST(ParseManifest, OnlyVersionAndUrlAreRequired) {
 }
 
 TEST(ParseManifest, RejectsAnyOtherTypeUnderAKnownKey) {
-    for (const char* key :
-         {"game_version", "game_url", "game_sha256", "launcher_version", "launcher_url",
-          "launcher_sha256", "changelog", "game_chunks_url", "game_chunks_sha256", "game_size"}) {
+    for (const char* key : {"game_version", "game_url", "game_sha256", "launcher_version",
+                            "launcher_url", "launcher_sha256", "changelog", "game_chunks_url",
+                            "game_chunks_sha256", "game_size", "launcher_size"}) {
         for (const char* value : {"null", "1", "true", "false", "[]", "{}", "[\"1\"]"}) {
             std::string text = R"({"game_version":"1","game_url":"http://h/g",")";
             text += key;
@@ -55,14 +56,19 @@ TEST(ParseManifest, RejectsAnyOtherTypeUnderAKnownKey) {
     }
 }
 
-TEST(ParseManifest, GameSizeIsDecimalDigitsWithin64Bits) {
-    const std::string head = R"({"game_version":"1","game_url":"http://h/g","game_size":)";
-    EXPECT_FALSE(parseManifest(head.substr(0, head.rfind(',')) + "}")->game_size);
-    EXPECT_EQ(parseManifest(head + R"("0"})")->game_size, 0u);
-    EXPECT_EQ(parseManifest(head + R"("18446744073709551615"})")->game_size, UINT64_MAX);
-    for (const char* bad : {R"("")", R"("-1")", R"("+1")", R"(" 1")", R"("1e3")", R"("0x10")",
-                            R"("18446744073709551616")", R"("1.0")"}) {
-        EXPECT_FALSE(parseManifest(head + bad + "}")) << bad;
+TEST(ParseManifest, SizesAreDecimalDigitsWithin64Bits) {
+    using Size = std::optional<std::uint64_t> UpdateManifest::*;
+    for (const auto& [key, size] :
+         {std::pair<std::string, Size>{"game_size", &UpdateManifest::game_size},
+          {"launcher_size", &UpdateManifest::launcher_size}}) {
+        const std::string head = R"({"game_version":"1","game_url":"http://h/g",")" + key + "\":";
+        EXPECT_FALSE(*parseManifest(head.substr(0, head.rfind(',')) + "}").*size);
+        EXPECT_EQ(*parseManifest(head + R"("0"})").*size, 0u) << key;
+        EXPECT_EQ(*parseManifest(head + R"("18446744073709551615"})").*size, UINT64_MAX) << key;
+        for (const char* bad : {R"("")", R"("-1")", R"("+1")", R"(" 1")", R"("1e3")", R"("0x10")",
+                                R"("18446744073709551616")", R"("1.0")"}) {
+            EXPECT_FALSE(parseManifest(head + bad + "}")) << key << bad;
+        }
     }
 }
 
