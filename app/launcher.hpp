@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/folder_lock.hpp"
+#include "update/launcher_update.hpp"
 #include "update/manifest.hpp"
 
 #include <SFML/Graphics.hpp>
@@ -62,6 +63,9 @@ class Launcher {
     void checkForUpdates();
     bool needsUpdate(const UpdateManifest& current) const;
     bool downloadAndInstall(const UpdateManifest& current);
+    // Hands the screen to a new launcher build the manifest announces; true once it is up and
+    // this launcher's window is closed.
+    bool handOverToNewLauncher(const UpdateManifest& current);
     void playOrRecheck();
 
     // Screen.
@@ -117,6 +121,10 @@ class Launcher {
     bool buttonHovered = false;
     std::string manifestAddress;
     std::vector<std::string> manifestKeys; // PEM public keys; empty: the manifest is not signed
+    // This launcher's own build, when it may replace itself (the entry point sets it); and whether
+    // it has handed over to a new build.
+    std::optional<OwnLauncher> ownLauncher;
+    bool handedOver = false;
     sf::Clock frameClock;
 
     // What decides whether a frame would look different from the one last presented: frames

@@ -69,6 +69,9 @@ void Launcher::checkForUpdates() {
         return;
     }
     const UpdateManifest& current = *manifest;
+    if (handOverToNewLauncher(current)) {
+        return;
+    }
     setChangelog(current.changelog.empty() ? "No changelog for this version." : current.changelog);
 
     if (needsUpdate(current) && !downloadAndInstall(current)) {
@@ -97,6 +100,28 @@ void Launcher::checkForUpdates() {
         lastError = missingGameMessage;
         setStatus(lastError, errorColor);
     }
+}
+
+bool Launcher::handOverToNewLauncher(const UpdateManifest& current) {
+    if (!ownLauncher) {
+        return false;
+    }
+    LauncherUpdate update(*ownLauncher, joinPath(installDirectory, refusedLaunchersFileName));
+    if (!update.offered(current) || !update.fetch(current)) {
+        return false;
+    }
+    // The new launcher takes the folder's lock and the screen; should it not come up, this one
+    // takes them back and goes on.
+    folderLock.release();
+    window.setVisible(false);
+    if (update.handOver(launcherStartWait)) {
+        handedOver = true;
+        window.close();
+        return true;
+    }
+    window.setVisible(true);
+    folderLock.acquire(installDirectory);
+    return false;
 }
 
 bool Launcher::needsUpdate(const UpdateManifest& current) const {

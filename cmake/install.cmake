@@ -66,7 +66,7 @@ else()
 endif()
 set(ORVANTA_DEB_MAINTAINER "${orvanta_default_maintainer}" CACHE STRING
     "Maintainer of the Debian package (default: $DEBFULLNAME <$DEBEMAIL>)")
-set(ORVANTA_DEB_VERSION "${PROJECT_VERSION}" CACHE STRING "Version of the Debian package")
+set(ORVANTA_DEB_VERSION "${ORVANTA_LAUNCHER_VERSION}" CACHE STRING "Version of the Debian package")
 if(NOT ORVANTA_DEB_MAINTAINER MATCHES "^[^<>\n]+ <[^<>@ \n]+@[^<> \n]+>$")
   message(FATAL_ERROR "ORVANTA_DEB_MAINTAINER must read \"Name <address>\", not "
                       "\"${ORVANTA_DEB_MAINTAINER}\"")

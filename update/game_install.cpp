@@ -21,21 +21,6 @@ void removeLeftover(const std::string& path) {
     removeTree(nativePath(path));
 }
 
-// Frees the download file's name for a new file: a leftover goes, whatever it is. False, with
-// nothing touched, while another launcher holds the file it is writing there.
-bool clearDownloadName(const std::string& path) {
-    StagedFile leftover;
-    if (leftover.resume(path)) {
-        leftover.discard();
-        return true;
-    }
-    if (leftover.busy()) {
-        return false;
-    }
-    removeLeftover(path);
-    return true;
-}
-
 std::string failWith(const char* message, StagedFile& staged, const std::string& downloadPath) {
     if (staged.isOpen()) {
         staged.discard();

@@ -6,6 +6,7 @@
 #include "platform/staged_file.hpp"
 
 #include <filesystem>
+#include <optional>
 
 namespace orvanta {
 
@@ -67,6 +68,37 @@ bool writeTextFile(const std::string& path, const std::string& text) {
         return false;
     }
     return true;
+}
+
+namespace {
+
+// The leftover goes when this process can hold it; absent when another launcher holds it.
+std::optional<bool> discardHeldLeftover(const std::string& path) {
+    StagedFile leftover;
+    if (leftover.resume(path)) {
+        leftover.discard();
+        return true;
+    }
+    return leftover.busy() ? std::optional(false) : std::nullopt;
+}
+
+} // namespace
+
+bool clearDownloadName(const std::string& path) {
+    if (const std::optional<bool> held = discardHeldLeftover(path)) {
+        return *held;
+    }
+    removeTree(nativePath(path));
+    return true;
+}
+
+bool clearDownloadName(const std::string& path, std::error_code& error) {
+    error.clear();
+    if (const std::optional<bool> held = discardHeldLeftover(path)) {
+        return *held;
+    }
+    removeTree(nativePath(path), error);
+    return !error;
 }
 
 } // namespace orvanta

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 namespace orvanta {
 
@@ -16,5 +17,11 @@ std::string joinPath(const std::string& directory, const std::string& name);
 std::string readTrimmedFile(const std::string& path);
 // Replaces the file whole through a flushed temporary file beside it (path + ".new").
 bool writeTextFile(const std::string& path, const std::string& text);
+// Frees a download file's name for a new file: a leftover goes, whatever it is (a link or junction
+// without what it points at). False, with nothing touched, while another launcher holds the file
+// it is writing there. Throws filesystem_error when the leftover cannot be removed; the second
+// form sets error and returns false instead.
+bool clearDownloadName(const std::string& path);
+bool clearDownloadName(const std::string& path, std::error_code& error);
 
 } // namespace orvanta

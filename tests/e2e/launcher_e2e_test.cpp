@@ -43,6 +43,8 @@ struct Target {
     bool windows = false;
     std::string launcher = ORVANTA_E2E_LAUNCHER;
     std::string signedLauncher = ORVANTA_E2E_SIGNED_LAUNCHER;
+    // The unsigned launcher as its next version, the build a launcher updates itself to.
+    std::string nextLauncher = ORVANTA_E2E_NEXT_LAUNCHER;
     std::string ca = ORVANTA_E2E_CA; // the CA (ca.pem, ca.key) the launchers were built to trust
     std::string baseUrl = "https://127.0.0.1:" + std::to_string(ORVANTA_E2E_PORT);
     int port = ORVANTA_E2E_PORT;
@@ -64,6 +66,7 @@ const Target& target() {
         t.windows = true;
         t.launcher = environment("ORVANTA_E2E_WINDOWS_LAUNCHER");
         t.signedLauncher = environment("ORVANTA_E2E_WINDOWS_SIGNED_LAUNCHER");
+        t.nextLauncher = environment("ORVANTA_E2E_WINDOWS_NEXT_LAUNCHER");
         t.ca = environment("ORVANTA_E2E_WINDOWS_CA");
         t.port = std::atoi(environment("ORVANTA_E2E_WINDOWS_PORT").c_str());
         // Wine's WinHTTP refuses certificates for IP addresses.
@@ -215,7 +218,8 @@ class LauncherEndToEnd : public testing::Test {
     }
 
     void publish(const std::string& version, const std::string& signingKey = {},
-                 std::size_t payloadBytes = sharedPayloadBytes) {
+                 std::size_t payloadBytes = sharedPayloadBytes,
+                 const std::vector<std::string>& more = {}) {
         writeFile(dir_.file("build.exe"), gameBuild(version, payloadBytes), true);
         std::vector<std::string> argv = {ORVANTA_PUBLISH_PROGRAM,
                                          "--game",
@@ -229,6 +233,7 @@ class LauncherEndToEnd : public testing::Test {
         if (!signingKey.empty()) {
             argv.insert(argv.end(), {"--signing-key", signingKey});
         }
+        argv.insert(argv.end(), more.begin(), more.end());
         const RunResult run = runProgram(argv);
         ASSERT_EQ(run.exitCode, 0) << run.output;
     }
@@ -256,10 +261,13 @@ class LauncherEndToEnd : public testing::Test {
     void startLauncher(const std::string& program = target().launcher) {
         launcher_.reset();
         if (target().windows) {
+            // The player's copy, unless the program already is one.
             const std::string copy =
                 dir_.file("app/" + std::filesystem::path(program).filename().string());
-            std::filesystem::copy_file(program, copy,
-                                       std::filesystem::copy_options::overwrite_existing);
+            if (program != copy) {
+                std::filesystem::copy_file(program, copy,
+                                           std::filesystem::copy_options::overwrite_existing);
+            }
             launcher_.emplace(wineCommand({"wine", copy}), dir_.file("work"),
                               wineEnvironment(display_->name()), dir_.file("launcher.log"));
         } else {
@@ -532,6 +540,55 @@ TEST_F(LauncherEndToEnd, ASignedChannelServesLaunchersWithAndWithoutTheKey) {
 
 // The Windows installer in silent mode places the launcher, its fonts, a Start-menu shortcut and an
 // uninstall entry for the player alone; its uninstaller removes them and leaves the game alone.
+// A launcher the player installed (a folder of their own) meets a channel that announces its next
+// build: it puts that build in its own place and starts it, and ends; the new one installs the
+// game. A launcher build that cannot come up is taken back out and never fetched again.
+TEST_F(LauncherEndToEnd, ALauncherReplacesItselfWithTheBuildItsChannelAnnounces) {
+    std::filesystem::create_directories(dir_.file("app"));
+    const std::string installed =
+        dir_.file("app/" + std::filesystem::path(target().launcher).filename().string());
+    std::filesystem::copy_file(target().launcher, installed);
+    publish("1.0", {}, sharedPayloadBytes,
+            {"--launcher", target().nextLauncher, "--launcher-version", ORVANTA_E2E_NEXT_VERSION});
+    ASSERT_EQ(nginx_->start(), "");
+    startLauncher(installed);
+    const std::optional<int> code = launcher_->waitForExit(90s);
+    ASSERT_TRUE(code.has_value()) << "the first launcher did not hand over";
+    EXPECT_EQ(*code, 0) << readFile(dir_.file("launcher.log"));
+    ASSERT_TRUE(waitUntil([&] { return (window_ = client_->findWindow("Orvanta")) != 0; }, 60s))
+        << "the new launcher's window never appeared";
+    expectReadyScreen();
+    EXPECT_TRUE(test::sameBytes(readFile(installed), readFile(target().nextLauncher)));
+    EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("1.0")));
+    std::set<std::string> beside = filesIn(dir_.file("app"));
+    beside.erase("fonts");
+    EXPECT_EQ(beside, std::set<std::string>{std::filesystem::path(installed).filename().string()});
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/orvanta-launcher-"), 1);
+    ASSERT_TRUE(client_->requestClose(window_));
+    ASSERT_TRUE(waitUntil([&] { return client_->findWindow("Orvanta") == 0; }, 30s));
+    if (target().windows) {
+        return; // a program that ends at once is a Linux script here; the unit tests hold the rest
+    }
+
+    // A "next build" that ends at once: the launcher in place comes back, installs the game and
+    // refuses that build from then on.
+    std::filesystem::remove_all(installDir());
+    std::filesystem::copy_file(target().launcher, installed,
+                               std::filesystem::copy_options::overwrite_existing);
+    writeFile(dir_.file("broken-launcher"), "#!/bin/sh\nexit 1\n", true);
+    publish("1.0", {}, sharedPayloadBytes,
+            {"--launcher", dir_.file("broken-launcher"), "--launcher-version", "9.9"});
+    for (int start = 0; start < 2; ++start) {
+        startLauncher(installed);
+        expectReadyScreen();
+        EXPECT_TRUE(test::sameBytes(readFile(installed), readFile(target().launcher)));
+        closeAndExpectExitZero();
+    }
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/orvanta-launcher-9.9"), 1);
+    EXPECT_EQ(filesIn(dir_.file("app")),
+              std::set<std::string>{std::filesystem::path(installed).filename().string()});
+}
+
 TEST_F(LauncherEndToEnd, TheWindowsInstallerAndUninstallerLeaveThePlayersGameAlone) {
     if (!target().windows) {
         GTEST_SKIP() << "the installer is a Windows program (the Windows build runs this)";
