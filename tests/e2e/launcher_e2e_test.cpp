@@ -542,7 +542,8 @@ TEST_F(LauncherEndToEnd, ASignedChannelServesLaunchersWithAndWithoutTheKey) {
 // uninstall entry for the player alone; its uninstaller removes them and leaves the game alone.
 // A launcher the player installed (a folder of their own) meets a channel that announces its next
 // build: it puts that build in its own place and starts it, and ends; the new one installs the
-// game. A launcher build that cannot come up is taken back out and never fetched again.
+// game. A launcher with keys takes no build from a manifest that is not signed; a launcher build
+// that cannot come up is taken back out and never fetched again.
 TEST_F(LauncherEndToEnd, ALauncherReplacesItselfWithTheBuildItsChannelAnnounces) {
     std::filesystem::create_directories(dir_.file("app"));
     const std::string installed =
@@ -566,9 +567,20 @@ TEST_F(LauncherEndToEnd, ALauncherReplacesItselfWithTheBuildItsChannelAnnounces)
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/orvanta-launcher-"), 1);
     ASSERT_TRUE(client_->requestClose(window_));
     ASSERT_TRUE(waitUntil([&] { return client_->findWindow("Orvanta") == 0; }, 30s));
+
+    // A launcher with keys takes nothing, its own build included, from a manifest not signed.
+    const std::string keyed =
+        dir_.file("app/" + std::filesystem::path(target().signedLauncher).filename().string());
+    std::filesystem::copy_file(target().signedLauncher, keyed);
+    startLauncher(keyed);
+    expectErrorScreen();
+    EXPECT_TRUE(test::sameBytes(readFile(keyed), readFile(target().signedLauncher)));
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/orvanta-launcher-"), 1);
+    closeAndExpectExitZero();
     if (target().windows) {
         return; // a program that ends at once is a Linux script here; the unit tests hold the rest
     }
+    std::filesystem::remove(keyed);
 
     // A "next build" that ends at once: the launcher in place comes back, installs the game and
     // refuses that build from then on.

@@ -30,6 +30,14 @@ bool isExecutable(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && (info.st_mode & 0111) == 0111;
 }
 
+// A package manager's launcher is replaced by the package manager alone.
+TEST_F(LauncherUpdateTest, ALauncherUnderUsrNeverReplacesItself) {
+    OwnLauncher packaged = own();
+    packaged.path = "/usr/bin/orvanta-launcher";
+    EXPECT_FALSE(LauncherUpdate(packaged, refusedPath).offered(announcing("#!/bin/sh\n")));
+    EXPECT_TRUE(update().offered(announcing("#!/bin/sh\n")));
+}
+
 TEST_F(LauncherUpdateTest, ABuildThatComesUpTakesThePlaceWithTheSameArguments) {
     const std::string marker = dir.file("started-with");
     const std::string build = comingUp(marker);
