@@ -624,6 +624,25 @@ TEST_F(LauncherEndToEnd, TheWindowsInstallerAndUninstallerLeaveThePlayersGameAlo
     EXPECT_TRUE(fileExists(shortcut));
     EXPECT_EQ(runProgram(uninstallEntry, env).exitCode, 0);
 
+    // The entry shows the version of the launcher that runs, which may have replaced itself.
+    std::vector<std::string> setVersion = uninstallEntry;
+    setVersion[setVersion.size() - 2] = "add";
+    setVersion.insert(setVersion.end(), {"/v", "DisplayVersion", "/d", "0.9", "/f"});
+    ASSERT_EQ(runProgram(setVersion, env).exitCode, 0);
+    launcher_.emplace(wineCommand({"wine", folder + "/orvanta-launcher.exe"}), dir_.file("work"),
+                      env, dir_.file("launcher.log"));
+    std::vector<std::string> readVersion = uninstallEntry;
+    readVersion.insert(readVersion.end(), {"/v", "DisplayVersion"});
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const std::string shown = runProgram(readVersion, env).output;
+            return shown.find("0.9") == std::string::npos &&
+                   shown.find(ORVANTA_E2E_LAUNCHER_VERSION) != std::string::npos;
+        },
+        60s));
+    launcher_.reset();
+    runProgram(wineCommand({"wineserver", "-k"}), env);
+
     // The uninstaller hands over to a copy of itself and returns at once.
     ASSERT_EQ(runProgram(wineCommand({"wine", folder + "/uninstall.exe", "/S"}), env).exitCode, 0);
     runProgram(wineCommand({"wineserver", "-w"}), env);
