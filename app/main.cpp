@@ -2,6 +2,7 @@
 #include "app/launcher.hpp"
 #include "app/startup.hpp"
 #include "platform/launcher_process.hpp"
+#include "platform/paths.hpp"
 
 #include <exception>
 

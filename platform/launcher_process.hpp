@@ -9,8 +9,6 @@ namespace orvanta {
 
 // The launcher's own program file, and the hand-over to a new build of it.
 
-// The path of this process's executable; empty when it cannot be told.
-std::string ownExecutablePath();
 // The arguments this process was started with, its program's name not among them, as UTF-8.
 std::vector<std::string> ownArguments();
 

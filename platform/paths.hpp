@@ -20,5 +20,7 @@ std::filesystem::path nativePath(const std::string& utf8);
 // The folder of the running program as UTF-8 (on Linux from /proc/self/exe); empty when it cannot
 // be found.
 std::string executableDirectory();
+// The path of this process's executable; empty when it cannot be told.
+std::string ownExecutablePath();
 
 } // namespace orvanta

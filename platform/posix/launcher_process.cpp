@@ -45,12 +45,6 @@ void closeQuietly(std::intptr_t fd) {
 
 } // namespace
 
-std::string ownExecutablePath() {
-    std::error_code error;
-    const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : path.string();
-}
-
 std::vector<std::string> ownArguments() {
     // NUL-separated, the program's name first.
     std::vector<std::string> words;

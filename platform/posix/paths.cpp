@@ -32,13 +32,14 @@ std::filesystem::path nativePath(const std::string& utf8) {
     return std::filesystem::path(utf8);
 }
 
-std::string executableDirectory() {
+std::string ownExecutablePath() {
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        return {};
-    }
-    return program.parent_path().string();
+    return error ? std::string() : program.string();
+}
+
+std::string executableDirectory() {
+    return std::filesystem::path(ownExecutablePath()).parent_path().string();
 }
 
 } // namespace orvanta

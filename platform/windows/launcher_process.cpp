@@ -53,25 +53,6 @@ template <typename Operation> bool retried(Operation operation) {
 
 } // namespace
 
-std::string ownExecutablePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return narrow(path);
-        }
-        if (path.size() >= 32768) {
-            return {};
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 std::vector<std::string> ownArguments() {
     std::vector<std::string> arguments;
     int count = 0;

@@ -29,7 +29,7 @@ std::filesystem::path nativePath(const std::string& utf8) {
     return std::filesystem::path(widen(utf8));
 }
 
-std::string executableDirectory() {
+std::string ownExecutablePath() {
     // The buffer grows until the whole path fits (long paths may exceed MAX_PATH).
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -40,18 +40,19 @@ std::string executableDirectory() {
         }
         if (length < path.size()) {
             path.resize(length);
-            break;
+            return narrow(path);
         }
         if (path.size() >= 32768) {
             return {};
         }
         path.resize(path.size() * 2);
     }
-    const std::size_t separator = path.find_last_of(L"\\/");
-    if (separator == std::wstring::npos) {
-        return {};
-    }
-    return narrow(path.substr(0, separator));
+}
+
+std::string executableDirectory() {
+    const std::string path = ownExecutablePath();
+    const std::size_t separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
 } // namespace orvanta
