@@ -121,10 +121,8 @@ class Launcher {
     bool buttonHovered = false;
     std::string manifestAddress;
     std::vector<std::string> manifestKeys; // PEM public keys; empty: the manifest is not signed
-    // This launcher's own build, when it may replace itself (the entry point sets it); and whether
-    // it has handed over to a new build.
+    // This launcher's own build, when it may replace itself (the entry point sets it).
     std::optional<OwnLauncher> ownLauncher;
-    bool handedOver = false;
     sf::Clock frameClock;
 
     // What decides whether a frame would look different from the one last presented: frames

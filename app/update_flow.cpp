@@ -115,8 +115,7 @@ bool Launcher::handOverToNewLauncher(const UpdateManifest& current) {
     folderLock.release();
     window.setVisible(false);
     if (update.handOver(launcherStartWait)) {
-        handedOver = true;
-        window.close();
+        window.close(); // ends the frame loop: the new launcher has the screen
         return true;
     }
     window.setVisible(true);
