@@ -74,8 +74,8 @@ TEST(LocalChunks, TwoThreadsFindWhatOneFinds) {
     for (const std::string& build : {buildOf(3 << 20, 4), zeros}) {
         writeFile(path, build);
         const ChunkIndex index = *parseChunkIndex(chunkFilesOf(build).index);
-        const LocalChunks one = findLocalChunks(path, index, 0, ~std::uint64_t{0});
-        const LocalChunks two = findLocalChunks(path, index, 0, 1 << 20);
+        const LocalChunks one = *findLocalChunks(path, index, 0, ~std::uint64_t{0});
+        const LocalChunks two = *findLocalChunks(path, index, 0, 1 << 20);
         EXPECT_GT(one.size(), index.chunks.size() / 2);
         for (const auto& [digest, place] : one) {
             EXPECT_TRUE(two.contains(digest));

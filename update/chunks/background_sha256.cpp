@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
+#include <exception>
 #include <utility>
 
 namespace orvanta {
@@ -16,16 +16,29 @@ constexpr std::size_t maxWaitingBlocks = 4;
 
 } // namespace
 
-BackgroundSha256::BackgroundSha256() {
+BackgroundSha256::BackgroundSha256()
+    : BackgroundSha256([](Sha256& hash, std::string_view bytes) { return hash.update(bytes); }) {}
+
+BackgroundSha256::BackgroundSha256(Update update) : update_(update) {
     try {
         thread_ = std::thread([this] { work(); });
-    } catch (const std::system_error&) {
-        // Hashed on the caller's thread instead.
+    } catch (const std::exception&) {
+        // No thread to be had (none left, or no memory for its state): hashed on the caller's.
     }
 }
 
 BackgroundSha256::~BackgroundSha256() {
-    finishHex();
+    if (!thread_.joinable()) {
+        return;
+    }
+    // Nobody wants the digest any more: what waits is dropped, and the thread, woken, ends.
+    {
+        const std::lock_guard lock(mutex_);
+        waiting_.clear();
+        closing_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
 }
 
 std::span<char> BackgroundSha256::claim(std::size_t size) {
@@ -34,8 +47,10 @@ std::span<char> BackgroundSha256::claim(std::size_t size) {
             hand(std::exchange(block_, {}));
         }
         if (block_.capacity < size) {
-            block_.capacity = std::max(blockBytes, size);
-            block_.bytes = std::make_unique_for_overwrite<char[]>(block_.capacity);
+            // Counted only once allocated, so a claim that throws leaves the block as it was.
+            const std::size_t capacity = std::max(blockBytes, size);
+            block_.bytes = std::make_unique_for_overwrite<char[]>(capacity);
+            block_.capacity = capacity;
         }
     }
     const std::span<char> room(block_.bytes.get() + block_.used, size);
@@ -49,14 +64,26 @@ void BackgroundSha256::add(std::string_view bytes) {
 
 void BackgroundSha256::hand(Block block) {
     if (!thread_.joinable()) {
-        good_ = hash_.update(std::string_view(block.bytes.get(), block.used)) && good_;
+        good_ = update_(hash_, std::string_view(block.bytes.get(), block.used)) && good_;
         block.used = 0;
         block_ = std::move(block);
         return;
     }
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return waiting_.size() < maxWaitingBlocks; });
-    waiting_.push_back(std::move(block));
+    // A thread that failed takes nothing more: the writer must not wait for it.
+    changed_.wait(lock, [this] { return waiting_.size() < maxWaitingBlocks || !good_; });
+    if (!good_) {
+        block.used = 0;
+        block_ = std::move(block);
+        return;
+    }
+    try {
+        waiting_.push_back(std::move(block));
+    } catch (...) {
+        // The block's bytes never reach the digest.
+        good_ = false;
+        throw;
+    }
     // A block already hashed is filled next, sparing the allocator fresh pages each time.
     if (!spare_.empty()) {
         block_ = std::move(spare_.back());
@@ -66,21 +93,30 @@ void BackgroundSha256::hand(Block block) {
 }
 
 void BackgroundSha256::work() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [this] { return !waiting_.empty() || closing_; });
-        if (waiting_.empty()) {
-            return;
+    try {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return !waiting_.empty() || closing_; });
+            if (waiting_.empty()) {
+                return;
+            }
+            Block block = std::move(waiting_.front());
+            waiting_.pop_front();
+            changed_.notify_all();
+            lock.unlock();
+            const bool hashed = update_(hash_, std::string_view(block.bytes.get(), block.used));
+            lock.lock();
+            good_ = hashed && good_;
+            block.used = 0;
+            spare_.push_back(std::move(block));
         }
-        Block block = std::move(waiting_.front());
-        waiting_.pop_front();
+    } catch (...) {
+        // Out of memory, say: the digest is lost and what waits is dropped; a writer waiting for
+        // room is woken to hear it rather than wait on a thread that has ended.
+        const std::lock_guard lock(mutex_);
+        good_ = false;
+        waiting_.clear();
         changed_.notify_all();
-        lock.unlock();
-        const bool hashed = hash_.update(std::string_view(block.bytes.get(), block.used));
-        lock.lock();
-        good_ = hashed && good_;
-        block.used = 0;
-        spare_.push_back(std::move(block));
     }
 }
 

@@ -15,7 +15,9 @@
 namespace orvanta {
 
 // SHA-256 of bytes handed over in order, worked out on a thread of its own so that the caller's
-// reads and writes go on meanwhile. Without a thread to be had it hashes on the caller's.
+// reads and writes go on meanwhile. Without a thread to be had it hashes on the caller's. A thread
+// that fails (out of memory, say) never holds the writer, and finishHex() then gives nothing.
+// Destroyed unfinished, it drops what waits and joins the thread.
 class BackgroundSha256 {
   public:
     BackgroundSha256();
@@ -30,6 +32,11 @@ class BackgroundSha256 {
     // The digest of everything claimed and added, as hex, once; empty when it could not be made.
     std::string finishHex();
 
+  protected:
+    // How the thread adds a block to the digest: Sha256::update, unless a test makes it throw.
+    using Update = bool (*)(Sha256& hash, std::string_view bytes);
+    explicit BackgroundSha256(Update update);
+
   private:
     struct Block {
         std::unique_ptr<char[]> bytes;
@@ -40,6 +47,7 @@ class BackgroundSha256 {
     void hand(Block block);
     void work();
 
+    Update update_;
     Sha256 hash_; // used by the thread alone while it runs
     Block block_;
     std::mutex mutex_;
@@ -47,7 +55,7 @@ class BackgroundSha256 {
     std::deque<Block> waiting_;
     std::deque<Block> spare_; // blocks hashed, to be filled again
     bool closing_ = false;
-    bool good_ = true;
+    bool good_ = true; // false once the digest is lost: blocks are no longer handed over
     std::thread thread_;
 };
 

@@ -193,7 +193,12 @@ AssemblyResult assemble(Assembler& assembler, const ChunkedBuild& build,
     if (assembler.done()) {
         return AssemblyResult::assembled;
     }
-    const LocalChunks local = findLocalChunks(installedPath, build.index, assembler.next());
+    const std::optional<LocalChunks> found =
+        findLocalChunks(installedPath, build.index, assembler.next());
+    if (!found) {
+        return AssemblyResult::failed;
+    }
+    const LocalChunks& local = *found;
     FileReader installed;
     if (!local.empty() && !installed.open(installedPath)) {
         return AssemblyResult::fallback;

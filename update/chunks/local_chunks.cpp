@@ -4,12 +4,13 @@
 #include "update/chunks/chunker.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <unordered_set>
 #include <vector>
@@ -102,6 +103,57 @@ class Scan {
     std::size_t used_ = 0;           // bytes of pending_ in chunks already cut
 };
 
+// The back half's scan, on a thread of its own. Whichever way the caller leaves, the thread is
+// told to stop and joined, and whatever it throws stays on it as a failure: neither side's
+// exception can end the program.
+class BackScan {
+  public:
+    BackScan(const Wanted& wanted, std::uint64_t from) : scan(wanted, from) {}
+    ~BackScan() {
+        if (thread_.joinable()) {
+            stopping_.store(true, std::memory_order_relaxed);
+            thread_.join();
+        }
+    }
+    BackScan(const BackScan&) = delete;
+    BackScan& operator=(const BackScan&) = delete;
+
+    // False when no thread is to be had (none left, or no memory for its state).
+    bool start(const std::string& path) {
+        try {
+            thread_ = std::thread([this, &path] { run(path); });
+        } catch (const std::exception&) {
+            return false;
+        }
+        return true;
+    }
+
+    // Waits for the scan to end; false when it failed. Called again, it only says so.
+    bool finish() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        return !failed_;
+    }
+
+    Scan scan; // read once finished
+
+  private:
+    void run(const std::string& path) {
+        try {
+            // Asked after every cut, so the destructor's stop is heeded within a chunk.
+            scan.run(path,
+                     [this](std::uint64_t) { return stopping_.load(std::memory_order_relaxed); });
+        } catch (...) {
+            failed_ = true;
+        }
+    }
+
+    std::atomic<bool> stopping_{false};
+    bool failed_ = false; // read after the join
+    std::thread thread_;
+};
+
 } // namespace
 
 std::size_t DigestHash::operator()(const ChunkDigest& digest) const {
@@ -111,8 +163,8 @@ std::size_t DigestHash::operator()(const ChunkDigest& digest) const {
     return value;
 }
 
-LocalChunks findLocalChunks(const std::string& path, const ChunkIndex& index, std::size_t first,
-                            std::uint64_t splitBytes) {
+std::optional<LocalChunks> findLocalChunks(const std::string& path, const ChunkIndex& index,
+                                           std::size_t first, std::uint64_t splitBytes) {
     Wanted wanted;
     for (std::size_t i = first; i < index.chunks.size(); ++i) {
         wanted.digests.insert(index.chunks[i].digest);
@@ -122,7 +174,7 @@ LocalChunks findLocalChunks(const std::string& path, const ChunkIndex& index, st
     const std::optional<std::uint64_t> size =
         !wanted.digests.empty() && file.open(path) ? file.size() : std::nullopt;
     if (!size) {
-        return {};
+        return LocalChunks();
     }
     const auto never = [](std::uint64_t) { return false; };
     Scan front(wanted, 0);
@@ -133,30 +185,24 @@ LocalChunks findLocalChunks(const std::string& path, const ChunkIndex& index, st
     // Two threads: the back half from its middle on, the front half up to where its cuts meet
     // the back half's, past which both would cut alike.
     const std::uint64_t middle = *size / 2;
-    Scan back(wanted, middle);
-    std::thread worker;
-    try {
-        worker = std::thread([&] { back.run(path, never); });
-    } catch (const std::system_error&) {
+    BackScan back(wanted, middle);
+    if (!back.start(path)) {
         // No thread to be had: one does it all.
         front.run(path, never);
         return std::move(front.found);
     }
-    bool joined = false;
     front.run(path, [&](std::uint64_t end) {
         if (end < middle) {
             return false;
         }
-        if (!joined) {
-            worker.join();
-            joined = true;
-        }
-        return std::binary_search(back.ends.begin(), back.ends.end(), end);
+        // Without the back half there is nothing to meet: the front stops, the result is lost.
+        return !back.finish() ||
+               std::binary_search(back.scan.ends.begin(), back.scan.ends.end(), end);
     });
-    if (!joined) {
-        worker.join();
+    if (!back.finish()) {
+        return std::nullopt;
     }
-    front.found.merge(back.found);
+    front.found.merge(back.scan.found);
     return std::move(front.found);
 }
 
