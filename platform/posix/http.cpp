@@ -1,4 +1,5 @@
-// HTTP(S) transfers over libcurl: one easy handle per call, nothing kept between calls.
+// HTTP(S) transfers over libcurl: one easy handle per call; the thread's connections are kept
+// between calls (http_curl.cpp).
 #include "platform/http.hpp"
 
 #include "platform/header_text.hpp"

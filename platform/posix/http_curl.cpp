@@ -12,6 +12,28 @@ namespace {
 constexpr const char* userAgent = "Orvanta/1.0";
 constexpr long maxRedirects = 10;
 
+struct ShareDeleter {
+    void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+};
+
+// The thread's kept connections, name lookups and TLS sessions, shared by all its transfers: the
+// manifest, its signature, the chunk index and the pack reach one host over one connection and
+// one handshake. libcurl shares a connection cache within one thread only, hence one a thread.
+CURLSH* threadShare() {
+    thread_local const std::unique_ptr<CURLSH, ShareDeleter> share = [] {
+        std::unique_ptr<CURLSH, ShareDeleter> made(curl_share_init());
+        if (made &&
+            (curl_share_setopt(made.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) != CURLSHE_OK ||
+             curl_share_setopt(made.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK ||
+             curl_share_setopt(made.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) !=
+                 CURLSHE_OK)) {
+            made.reset();
+        }
+        return made;
+    }();
+    return share.get();
+}
+
 } // namespace
 
 bool curlReady() {
@@ -68,6 +90,9 @@ bool setRequestOptions(CURL* handle, const Url& url) {
     set(CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED)); // never a login from ~/.netrc
     set(CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
     set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    if (CURLSH* share = threadShare()) {
+        set(CURLOPT_SHARE, share);
+    }
     return result == CURLE_OK && applyTlsPolicy(handle);
 }
 

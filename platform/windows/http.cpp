@@ -1,4 +1,4 @@
-// HTTP(S) transfers over WinHTTP: one session per call, nothing kept between calls
+// HTTP(S) transfers over WinHTTP: one session a thread, its connections kept between calls
 // (http_transfer.hpp runs them).
 #include "platform/http.hpp"
 
@@ -30,8 +30,8 @@ std::optional<HttpResponse> httpRequest(const std::string& url, const std::strin
         }
         exchange.body = &*body;
     }
-    Link link;
-    const bool whole = perform(exchange, link, url);
+    exchange.keepConnection = true;
+    const bool whole = perform(exchange, threadLink(), url);
     if (exchange.refused) {
         return std::nullopt;
     }
@@ -55,8 +55,8 @@ bool downloadToSink(const std::string& url, const DownloadSink& sink, ProgressCa
                             exchange.limits.minimumAverageBytesPerSecond *
                                 static_cast<std::uint64_t>(exchange.limits.averageWindowSeconds));
     }
-    Link link;
-    const bool whole = perform(exchange, link, url);
+    exchange.keepConnection = true;
+    const bool whole = perform(exchange, threadLink(), url);
     return whole && exchange.sinkOpen && !exchange.sinkFailed;
 }
 

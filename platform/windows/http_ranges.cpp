@@ -1,9 +1,11 @@
-// Ranged GETs over WinHTTP: one session and connection for the fetcher's life, kept alive between
-// requests, and one exchange whose pace and trust last as long.
+// Ranged GETs over WinHTTP: over the thread's kept connections, with one exchange whose pace and
+// trust last as long as the fetcher. Requests go one after another,
+// each asking for as many ranges as the server takes.
 #include "platform/http_ranges.hpp"
 
 #include "platform/header_text.hpp"
 #include "platform/http.hpp"
+#include "platform/range_requests.hpp"
 #include "platform/windows/http_transfer.hpp"
 
 #include <chrono>
@@ -12,9 +14,9 @@
 namespace orvanta {
 
 struct RangeFetcher::State {
-    Link link;
     Exchange exchange;
     bool paceWatched = false;
+    bool oneAtATime = false; // the server answered a request of several ranges with one or none
 };
 
 RangeFetcher::RangeFetcher() : state_(std::make_unique<State>()) {
@@ -24,15 +26,13 @@ RangeFetcher::RangeFetcher() : state_(std::make_unique<State>()) {
 
 RangeFetcher::~RangeFetcher() = default;
 
-RangeResult RangeFetcher::fetchRange(const std::string& url, std::uint64_t first,
-                                     std::uint64_t length, const Write& write) {
+RangeResult RangeFetcher::fetchRanges(const std::string& url, const std::vector<ByteRange>& ranges,
+                                      const Write& write) {
     constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    if (length == 0 || first > largest || length - 1 > largest - first) {
+    if (!rangesAreValid(ranges, largest)) {
         return RangeResult::failed;
     }
-    const ByteRange range{first, first + length - 1};
     Exchange& exchange = state_->exchange;
-    exchange.restart();
     if (!state_->paceWatched) {
         state_->paceWatched = true;
         exchange.limits = httpLimits();
@@ -44,41 +44,51 @@ RangeResult RangeFetcher::fetchRange(const std::string& url, std::uint64_t first
                     static_cast<std::uint64_t>(exchange.limits.averageWindowSeconds));
         }
     }
-    exchange.pace.resume(HttpClock::now());
-    exchange.range = range;
-    exchange.headerLines = {"Range: bytes=" + std::to_string(range.first) + "-" +
-                            std::to_string(range.last)};
-
-    std::uint64_t taken = 0;
-    bool longer = false;
-    // A byte past the range means the server sends something else than it announced: stop
-    // before the caller sees any of it.
-    const DownloadSink sink{[] { return true; },
-                            [&](const char* data, std::size_t size) {
-                                if (size > length - taken) {
-                                    longer = true;
-                                    return false;
-                                }
-                                if (!write(data, size)) {
-                                    return false;
-                                }
-                                taken += size;
-                                return true;
-                            }};
-    ProgressCallback noProgress;
-    exchange.sink = &sink;
-    exchange.progress = &noProgress;
-    const bool whole = perform(exchange, state_->link, url);
-    exchange.sink = nullptr;
-    exchange.progress = nullptr;
-    exchange.pace.pause(HttpClock::now());
-    if (exchange.refused || longer) {
-        return RangeResult::refused;
+    // The caller's time with the bytes does not count towards the pace.
+    const RangeAnswer::Write paced = [&](const char* data, std::size_t size) {
+        exchange.pace.pause(HttpClock::now());
+        const bool taken = write(data, size);
+        exchange.pace.resume(HttpClock::now());
+        return taken;
+    };
+    for (std::size_t first = 0; first < ranges.size();) {
+        const std::size_t end = requestEnd(ranges, first, state_->oneAtATime);
+        RangeAnswer answer(
+            std::vector<ByteRange>(ranges.begin() + static_cast<std::ptrdiff_t>(first),
+                                   ranges.begin() + static_cast<std::ptrdiff_t>(end)),
+            paced);
+        exchange.restart();
+        exchange.pace.resume(HttpClock::now());
+        exchange.rangeAnswer = &answer;
+        exchange.headerLines = {"Range: " + rangeHeaderValue(ranges, first, end)};
+        bool taken = true;
+        const DownloadSink sink{[] { return true; },
+                                [&](const char* data, std::size_t size) {
+                                    taken = answer.body(data, size);
+                                    return taken;
+                                }};
+        ProgressCallback noProgress;
+        exchange.sink = &sink;
+        exchange.progress = &noProgress;
+        const bool whole = perform(exchange, threadLink(), url);
+        exchange.sink = nullptr;
+        exchange.progress = nullptr;
+        exchange.rangeAnswer = nullptr;
+        exchange.pace.pause(HttpClock::now());
+        if (answer.verdict() == RangeAnswer::Verdict::oneAtATime && !state_->oneAtATime) {
+            state_->oneAtATime = true; // the same ranges again, one per request
+            continue;
+        }
+        if (exchange.refused || answer.verdict() == RangeAnswer::Verdict::refused) {
+            return RangeResult::refused;
+        }
+        // A body that ends early is short of the ranges even when its length agreed.
+        if (!whole || !taken || !exchange.sinkOpen || exchange.sinkFailed || !answer.complete()) {
+            return RangeResult::failed;
+        }
+        first = end;
     }
-    // A body that ends early is short of the range even when its Content-Length agreed.
-    return whole && exchange.sinkOpen && !exchange.sinkFailed && taken == length
-               ? RangeResult::fetched
-               : RangeResult::failed;
+    return RangeResult::fetched;
 }
 
 } // namespace orvanta

@@ -36,10 +36,23 @@ std::optional<std::uint64_t> announcedLength(HINTERNET request) {
     return length;
 }
 
-// True when the response is exactly the range asked for.
-bool isRangeAsked(HINTERNET request, const ByteRange& range) {
-    const auto value = responseHeader(request, WINHTTP_QUERY_CONTENT_RANGE);
-    return value && contentRangeIs(narrow(*value), range);
+// The ranged request's verdict on the response, from all its header lines (a response may
+// carry a header twice, which a single query would hide).
+RangeAnswer::Verdict judgeRanges(RangeAnswer& answer, HINTERNET request, DWORD status) {
+    answer.startResponse();
+    const auto raw = responseHeader(request, WINHTTP_QUERY_RAW_HEADERS_CRLF);
+    const std::string text = raw ? narrow(*raw) : std::string();
+    std::string_view lines = text;
+    for (bool statusLine = true; !lines.empty(); statusLine = false) {
+        const auto end = lines.find('\n');
+        const std::string_view line = lines.substr(0, end);
+        lines = end == std::string_view::npos ? std::string_view() : lines.substr(end + 1);
+        const auto colon = line.find(':');
+        if (!statusLine && colon != std::string_view::npos) {
+            answer.header(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+        }
+    }
+    return answer.headersEnd(static_cast<long>(status));
 }
 
 // Called once the headers of the response that ends the chain are in; false ends the transfer.
@@ -53,7 +66,9 @@ bool acceptResponse(Exchange& exchange, HINTERNET request, std::optional<std::ui
     }
     // Anything but the range asked for, a whole file answered 200 among them, ends the transfer
     // before a byte of its body reaches the sink.
-    if (exchange.range && (exchange.status != 206 || !isRangeAsked(request, *exchange.range))) {
+    if (exchange.rangeAnswer != nullptr &&
+        judgeRanges(*exchange.rangeAnswer, request, exchange.status) !=
+            RangeAnswer::Verdict::accepted) {
         exchange.refused = true;
         return false;
     }

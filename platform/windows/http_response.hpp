@@ -3,6 +3,7 @@
 // The state of one Windows transfer, and the reading of its final response.
 #include "platform/header_text.hpp"
 #include "platform/http.hpp"
+#include "platform/range_requests.hpp"
 #include "platform/transfer_pace.hpp"
 #include "platform/windows/http_async.hpp"
 #include "platform/windows/http_trust.hpp"
@@ -31,8 +32,9 @@ struct Exchange {
     bool trustLoaded = false;
 
     bool keepConnection = false; // leave the connection open for the next transfer on its link
-    // A ranged GET: only a 206 answer naming exactly this range in its Content-Range is taken.
-    std::optional<ByteRange> range;
+    // A ranged GET: its answer judges the final response's headers; a body it does not accept
+    // is never read.
+    RangeAnswer* rangeAnswer = nullptr;
 
     bool headersDone = false; // the headers of the response that ends the chain arrived
     bool refused = false;     // a redirect not to follow, a text over the limit, another range

@@ -180,6 +180,11 @@ bool connectTo(Link& link, const Url& url) {
 
 } // namespace
 
+Link& threadLink() {
+    thread_local Link link;
+    return link;
+}
+
 bool perform(Exchange& exchange, Link& link, const std::string& address) {
     auto url = parseUrl(address);
     if (!url) {

@@ -19,6 +19,11 @@ struct Link {
     INTERNET_PORT port = 0;
 };
 
+// The calling thread's link: its transfers share one session, and with it the connections
+// WinHTTP keeps, so the manifest, its signature, the chunk index and the pack reach one host over
+// one connection.
+Link& threadLink();
+
 // Runs the transfer through at most ten redirects, opening the link's session when it has none.
 // True when the final response came whole and was taken; exchange says how far it got otherwise.
 bool perform(Exchange& exchange, Link& link, const std::string& address);

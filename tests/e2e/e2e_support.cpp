@@ -508,7 +508,8 @@ std::string Nginx::start() {
          << "    listen 127.0.0.1:" << port_ << " ssl;\n"
          << "    ssl_certificate " << certPath_ << ";\n"
          << "    ssl_certificate_key " << keyPath_ << ";\n"
-         << "    root " << siteRoot_ << ";\n";
+         << "    root " << siteRoot_ << ";\n"
+         << (oneRange_ ? "    max_ranges 1;\n" : "");
     if (!packRate_.empty()) {
         conf << "    location ~ \\.pack$ { limit_rate " << packRate_ << "; }\n";
     }

@@ -144,6 +144,9 @@ class Nginx {
     // From the next start, .pack files are sent at most at rate (nginx's limit_rate, e.g. "1m");
     // empty for no limit.
     void limitPackRate(std::string rate) { packRate_ = std::move(rate); }
+    // From the next start, a request for several ranges is answered with the whole file, as
+    // servers that take one range per request do.
+    void oneRangePerRequest() { oneRange_ = true; }
     // Starts the server and waits until it accepts connections; the error text on failure.
     std::string start();
     void stop();
@@ -160,6 +163,7 @@ class Nginx {
     std::string keyPath_;
     int port_;
     std::string packRate_;
+    bool oneRange_ = false;
     std::optional<Process> server_;
 };
 

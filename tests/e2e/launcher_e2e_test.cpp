@@ -103,10 +103,13 @@ std::string payload(std::size_t size) {
 std::string gameBuild(const std::string& build, std::size_t payloadBytes = sharedPayloadBytes) {
     if (target().windows) {
         static const std::string game = readFile(target().game);
-        return game + "\n# Orvanta test build " + build + "\n" + payload(payloadBytes);
+        return game + "\n# Orvanta test build " + build + "\n" + payload(payloadBytes) +
+               "\n# end of build " + build + "\n";
     }
+    // Marked at both ends, so that an update has two places to fetch.
     return "#!/bin/sh\n# Orvanta test build " + build + "\necho " + build +
-           " > \"$ORVANTA_E2E_MARKER\"\nexit 0\n" + payload(payloadBytes);
+           " > \"$ORVANTA_E2E_MARKER\"\nexit 0\n" + payload(payloadBytes) + "\n# end of build " +
+           build + "\n";
 }
 
 EnvChanges wineEnvironment(const std::string& display) {
@@ -395,6 +398,19 @@ TEST_F(LauncherEndToEnd, ANewlyPublishedBuildIsInstalledAtTheNextStart) {
     EXPECT_LT(nginx_->bytesSentFor("GET /orvanta-downloads/Orvanta-1.1.pack"), packSize("1.1") / 2);
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.exe"), 0);
     EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
+    closeAndExpectExitZero();
+
+    // A server that answers a request for several ranges with the whole file: asked again for
+    // each range alone.
+    nginx_->stop();
+    nginx_->oneRangePerRequest();
+    ASSERT_EQ(nginx_->start(), "");
+    publish("1.2");
+    startLauncher();
+    expectReadyScreen();
+    EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("1.2")));
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.2.pack"), 3);
+    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.2.exe"), 0);
     closeAndExpectExitZero();
 }
 

@@ -755,5 +755,59 @@ TEST_F(HttpTest, RangeFetcherRefusesAnythingButTheRangeAsked) {
     }
 }
 
+// Bytes 10 to 19 and 40 to 49 asked for in one request: a multipart answer holding each once, in
+// any order, is taken; anything else never hands the caller a byte outside them, nor a byte out
+// of order. A single range or a whole file makes the fetcher ask one range per request.
+TEST_F(HttpTest, RangeFetcherTakesManyRangesOnlyAsAsked) {
+    const auto part = [](const char* range, char fill) {
+        return "--XyZ\r\nContent-Type: application/octet-stream\r\nContent-Range: bytes " +
+               std::string(range) + "/100\r\n\r\n" + std::string(10, fill) + "\r\n";
+    };
+    const auto multipart = [](const std::string& body) {
+        return "HTTP/1.1 206 Partial Content\r\nContent-Type: multipart/byteranges; "
+               "boundary=XyZ\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    const std::string both = part("10-19", 'a') + part("40-49", 'b');
+    struct Case {
+        const char* what;
+        std::string answer;
+        RangeResult result;
+    };
+    const Case cases[] = {
+        {"in order", multipart(both + "--XyZ--\r\n"), RangeResult::fetched},
+        {"the other order", multipart(part("40-49", 'b') + part("10-19", 'a') + "--XyZ--\r\n"),
+         RangeResult::fetched},
+        {"a part outside", multipart(part("10-19", 'a') + part("30-39", 'c') + "--XyZ--\r\n"),
+         RangeResult::refused},
+        {"a part twice", multipart(both + part("10-19", 'a') + "--XyZ--\r\n"),
+         RangeResult::refused},
+        {"no closing delimiter", multipart(both), RangeResult::failed},
+        {"another boundary", multipart(both + "--XyW--\r\n"), RangeResult::refused},
+        // Then asked one at a time: the first range comes, the second is answered the same.
+        {"a single range",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/100\r\nContent-Length: "
+         "10\r\n\r\naaaaaaaaaa",
+         RangeResult::refused},
+        {"the whole file", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(100, 'w'),
+         RangeResult::refused},
+    };
+    const std::string asked = std::string(10, 'a') + std::string(10, 'b');
+    for (const Case& c : cases) {
+        RawServer server([&](Socket fd, RawServer&) { RawServer::send(fd, c.answer); });
+        RangeFetcher fetcher;
+        std::string got;
+        EXPECT_EQ(fetcher.fetchRanges(server.url("/pack"), {{10, 19}, {40, 49}},
+                                      [&](const char* data, std::size_t size) {
+                                          got.append(data, size);
+                                          return true;
+                                      }),
+                  c.result)
+            << c.what;
+        EXPECT_TRUE(asked.starts_with(got)) << c.what;
+        EXPECT_TRUE(c.result != RangeResult::fetched || got == asked) << c.what;
+    }
+}
+
 } // namespace
 } // namespace orvanta

@@ -8,7 +8,11 @@ namespace orvanta::test {
 LoopbackServer::LoopbackServer() : LoopbackServer(std::make_unique<httplib::Server>(), false) {}
 
 LoopbackServer::LoopbackServer(std::unique_ptr<httplib::Server> server, bool secure)
-    : server_(std::move(server)), secure_(secure) {}
+    : server_(std::move(server)), secure_(secure) {
+    // Transfers keep their connections for the next request; httplib's stop waits for an idle
+    // one to time out, so a short wait keeps every test's end short.
+    server_->set_keep_alive_timeout(1);
+}
 
 LoopbackServer::~LoopbackServer() {
     stop();

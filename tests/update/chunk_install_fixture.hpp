@@ -71,11 +71,20 @@ inline std::string hexOf(const std::string& bytes) {
     return digestHex(*sha256Bytes(bytes));
 }
 
-// The requests that fetch exactly the chunks of files' build that installed lacks, one for each
-// run of them side by side in the build, and the bytes they bring.
+// The ranges that fetch exactly the chunks of files' build that installed lacks ("a-b"), one for
+// each run of them side by side in the build, and the bytes they bring.
 struct PackRequests {
     std::vector<std::string> ranges;
     std::uint64_t bytes = 0;
+
+    // The Range header asking for all of them at once.
+    std::string all() const {
+        std::string header = "bytes=";
+        for (const std::string& range : ranges) {
+            header += (header.size() > 6 ? "," : "") + range;
+        }
+        return header;
+    }
 };
 
 inline PackRequests requestsForChunksMissingFrom(const std::string& installed,
@@ -95,7 +104,7 @@ inline PackRequests requestsForChunksMissingFrom(const std::string& installed,
             ++end;
         }
         if (end > first) {
-            requests.ranges.push_back("bytes=" + std::to_string(offsets[first]) + "-" +
+            requests.ranges.push_back(std::to_string(offsets[first]) + "-" +
                                       std::to_string(offsets[end] - 1));
             requests.bytes += offsets[end] - offsets[first];
         }
@@ -124,17 +133,21 @@ inline ChunkAt chunkAt(const ChunkFiles& files, std::uint64_t offset) {
     return at;
 }
 
+// How the pack's server answers ranges: many in one request, one per request (a request for
+// several gets the first alone), or none (the whole pack with 200).
+enum class RangeServer { many, one, none };
+
 // Version 1.0 installed; the server holds 2.0 whole, its index and its pack. The pack answers
-// ranges and counts what it sends; it can be made to drop the connection after a budget. The
-// server's threads read what is served from a copy taken under a lock when an install starts, so
-// the cases may change the fixture's fields freely between installs.
+// ranges as rangeServer says and counts what it sends; it can be made to drop the connection after
+// a budget. The server's threads read what is served from a copy taken under a lock when an install
+// starts, so the cases may change the fixture's fields freely between installs.
 class ChunkInstall : public testing::Test {
   public:
     struct Served {
         std::string build;
         std::string index;
         std::string pack;
-        bool ignoreRanges = false;
+        RangeServer rangeServer = RangeServer::many;
         std::vector<std::string> ranges; // the pack's Range headers, in order
     };
 
@@ -164,7 +177,7 @@ class ChunkInstall : public testing::Test {
         server.server().Get(
             "/Orvanta-2.0.pack", [this](const httplib::Request& req, httplib::Response& res) {
                 const std::lock_guard lock(servedLock);
-                if (served.ignoreRanges) {
+                if (served.rangeServer == RangeServer::none) {
                     // The whole pack with 200, as a server that knows no ranges sends it.
                     res.status = 200;
                     res.set_chunked_content_provider(
@@ -178,19 +191,83 @@ class ChunkInstall : public testing::Test {
                 }
                 ++packRequests;
                 served.ranges.push_back(req.get_header_value("Range"));
+                if (served.rangeServer == RangeServer::one && req.ranges.size() > 1) {
+                    serveFirstRangeAlone(req, res);
+                    return;
+                }
+                if (req.ranges.size() > 1) {
+                    serveManyRanges(req, res);
+                    return;
+                }
                 res.set_content_provider(
                     served.pack.size(), "application/octet-stream",
                     [this](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
                         const std::lock_guard inner(servedLock);
-                        const std::size_t budget = cutAfter.load();
-                        const std::size_t sent = packBytesSent.load();
-                        const std::size_t send = std::min(length, budget - std::min(budget, sent));
-                        packBytesSent += send;
-                        return send > 0 && sink.write(served.pack.data() + offset, send);
+                        return sendPackBytes(sink, offset, length) > 0;
                     });
             });
         server.start();
         writeFile(exePath, oldBuild, true);
+    }
+
+    // The first range of a request for several, as a 206 of that range alone (httplib would make
+    // it multipart: the body goes through a provider of its own).
+    void serveFirstRangeAlone(const httplib::Request& req, httplib::Response& res) {
+        const auto [from, to] = req.ranges.front();
+        const auto first = static_cast<std::size_t>(from);
+        const std::string part =
+            served.pack.substr(first, static_cast<std::size_t>(to) - first + 1);
+        res.status = 206;
+        res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                            std::to_string(to) + "/" +
+                                            std::to_string(served.pack.size()));
+        res.set_chunked_content_provider("application/octet-stream",
+                                         [part](std::size_t, httplib::DataSink& sink) {
+                                             sink.write(part.data(), part.size());
+                                             sink.done();
+                                             return true;
+                                         });
+    }
+
+    // Sends the pack's bytes from offset on, up to length, as far as the budget left allows;
+    // how many it sent.
+    std::size_t sendPackBytes(httplib::DataSink& sink, std::size_t offset, std::size_t length) {
+        const std::size_t budget = cutAfter.load();
+        const std::size_t sent = packBytesSent.load();
+        const std::size_t send = std::min(length, budget - std::min(budget, sent));
+        packBytesSent += send;
+        return send > 0 && sink.write(served.pack.data() + offset, send) ? send : 0;
+    }
+
+    // A multipart/byteranges answer, made here: httplib's own, for a body that comes from a
+    // provider, names a total length of 0. The boundary is the one httplib puts in the headers.
+    void serveManyRanges(const httplib::Request& req, httplib::Response& res) {
+        res.status = 206;
+        std::vector<std::pair<std::size_t, std::size_t>> parts;
+        for (const auto& [from, to] : req.ranges) {
+            parts.emplace_back(static_cast<std::size_t>(from),
+                               static_cast<std::size_t>(to - from + 1));
+        }
+        res.set_chunked_content_provider(
+            "application/octet-stream", [this, &res, parts](std::size_t, httplib::DataSink& sink) {
+                const std::lock_guard inner(servedLock);
+                const std::string type = res.get_header_value("Content-Type");
+                const std::string boundary = type.substr(type.find("boundary=") + 9);
+                for (const auto& [offset, length] : parts) {
+                    const std::string head = "--" + boundary + "\r\nContent-Range: bytes " +
+                                             std::to_string(offset) + "-" +
+                                             std::to_string(offset + length - 1) + "/" +
+                                             std::to_string(served.pack.size()) + "\r\n\r\n";
+                    if (!sink.write(head.data(), head.size()) ||
+                        sendPackBytes(sink, offset, length) < length || !sink.write("\r\n", 2)) {
+                        return false;
+                    }
+                }
+                const std::string close = "--" + boundary + "--\r\n";
+                sink.write(close.data(), close.size());
+                sink.done();
+                return true;
+            });
     }
 
     // The server's threads end before the payloads they read from are destroyed.
@@ -225,7 +302,7 @@ class ChunkInstall : public testing::Test {
         progress.clear();
         {
             const std::lock_guard lock(servedLock);
-            served = Served{newBuild, indexServed, files.pack, ignoreRanges, {}};
+            served = Served{newBuild, indexServed, files.pack, rangeServer, {}};
         }
         return installGameBuild(m, exePath, dir.file("version.txt"),
                                 [this](std::uint64_t inPlace, std::uint64_t total) {
@@ -256,7 +333,7 @@ class ChunkInstall : public testing::Test {
     std::string newBuild;
     ChunkFiles files;
     std::string indexServed;
-    bool ignoreRanges = false;
+    RangeServer rangeServer = RangeServer::many;
     std::atomic<std::size_t> cutAfter{~std::size_t{0}};
     std::atomic<std::size_t> packBytesSent{0};
     std::atomic<int> packRequests{0};

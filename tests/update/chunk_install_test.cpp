@@ -47,20 +47,31 @@ TEST_F(ChunkInstall, FetchesOnlyTheChunksTheDiskLacks) {
     EXPECT_EQ(wholeRequests.load(), 0);
 }
 
-// Two small edits far apart: the pack is asked for exactly the chunks around each, one request
-// for each, and sends nothing more.
-TEST_F(ChunkInstall, FetchesEachRunOfMissingChunksAlone) {
+// Two small edits far apart: the pack is asked for exactly the chunks around each, both in one
+// request, and sends nothing more; a server that answers one range at a time is then asked for
+// each alone.
+TEST_F(ChunkInstall, FetchesTheRunsOfMissingChunksInAsFewRequestsAsTheServerTakes) {
     std::string changed = oldBuild;
     changed.replace(1 << 20, 8, "CHANGED!");
     changed.replace((5 << 20) / 2, 8, "EDITED!!");
     serve(changed);
     const PackRequests expected = requestsForChunksMissingFrom(oldBuild, files);
     ASSERT_EQ(expected.ranges.size(), 2u);
-    ASSERT_EQ(install(manifest()), "");
-    expectNewBuildInstalled();
-    EXPECT_EQ(packRanges(), expected.ranges);
-    EXPECT_EQ(packBytesSent.load(), expected.bytes);
-    EXPECT_EQ(wholeRequests.load(), 0);
+    const std::string one = "bytes=" + expected.ranges[0];
+    const std::string two = "bytes=" + expected.ranges[1];
+    for (const auto& [kind, asked] :
+         {std::pair{test::RangeServer::many, std::vector{expected.all()}},
+          std::pair{test::RangeServer::one, std::vector{expected.all(), one, two}}}) {
+        SCOPED_TRACE(kind == test::RangeServer::many ? "many" : "one");
+        writeFile(exePath, oldBuild, true);
+        rangeServer = kind;
+        packBytesSent = 0;
+        ASSERT_EQ(install(manifest()), "");
+        expectNewBuildInstalled();
+        EXPECT_EQ(packRanges(), asked);
+        EXPECT_EQ(packBytesSent.load(), expected.bytes);
+        EXPECT_EQ(wholeRequests.load(), 0);
+    }
 }
 
 // Cut by two threads, the second starting in the middle of a chunk, the installed game yields
@@ -142,9 +153,11 @@ TEST_F(ChunkInstall, FallsBackToTheWholeBuildOnAnyFaultOfTheChunkData) {
          }},
         {"no build digest to check the chunks' work",
          [](ChunkInstall&, UpdateManifest& m) { m.game_sha256.clear(); }, 0},
-        {"ranges ignored", [](ChunkInstall& t, UpdateManifest&) { t.ignoreRanges = true; }},
+        {"ranges ignored",
+         [](ChunkInstall& t, UpdateManifest&) { t.rangeServer = test::RangeServer::none; }},
         {"chunk corrupted", [](ChunkInstall& t, UpdateManifest&) { t.files.pack[100] ^= 1; }},
-        // Stored as it is, so the damage passes unpacking; the second run is never asked for.
+        // Stored as it is, so the damage passes unpacking; no request follows the one that
+        // brought it.
         {"chunk stored plain and damaged",
          [](ChunkInstall& t, UpdateManifest& m) {
              std::string build = t.oldBuild;
@@ -170,7 +183,7 @@ TEST_F(ChunkInstall, FallsBackToTheWholeBuildOnAnyFaultOfTheChunkData) {
         SCOPED_TRACE(c.what);
         writeFile(exePath, oldBuild, true);
         serve(changed);
-        ignoreRanges = false;
+        rangeServer = test::RangeServer::many;
         wholeRequests = 0;
         packRequests = 0;
         UpdateManifest m = manifest();

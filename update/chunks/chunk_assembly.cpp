@@ -42,6 +42,26 @@ std::optional<std::string> fetchIndexBytes(const std::string& url) {
 // time: fewer calls, and still little to copy again should the attempt be cut off.
 constexpr std::uint64_t maxCopyBytes = 1 << 20;
 
+// The chunks from first on that follow each other in the installed game from offset on as they
+// do in the build (an unchanged stretch of it), up to maxCopyBytes: where they end, and their
+// length. None when the first chunk's length is not the index's.
+std::pair<std::size_t, std::uint64_t> localRun(const ChunkIndex& index, const LocalChunks& local,
+                                               std::size_t first, std::uint64_t offset) {
+    std::size_t end = first;
+    std::uint64_t length = 0;
+    for (; end < index.chunks.size(); ++end) {
+        const ChunkEntry& entry = index.chunks[end];
+        const auto place = local.find(entry.digest);
+        if (place == local.end() || place->second.offset != offset + length ||
+            place->second.length != entry.length ||
+            (end > first && length + entry.length > maxCopyBytes)) {
+            break;
+        }
+        length += entry.length;
+    }
+    return {end, length};
+}
+
 // Writes the build's chunks in order into the download file, counting what is in place.
 class Assembler {
   public:
@@ -92,8 +112,37 @@ class Assembler {
         return true;
     }
 
-    // Takes pack bytes of the chunks from the next on, in order; false once a chunk is bad (then
-    // badChunk() says so) or cannot be written.
+    // Where the chunks the pack does not have to bring lie: the installed game, open as source.
+    void takeLocalChunksFrom(const LocalChunks& local, const FileReader& source) {
+        local_ = &local;
+        source_ = &source;
+    }
+
+    // Copies the chunks from the next on that the local source holds, up to the next one it
+    // does not. False once the source no longer holds what it did when it was cut (then
+    // sourceChanged() says so) or a write fails.
+    bool copyLocalChunks() {
+        while (local_ != nullptr && !done()) {
+            const auto place = local_->find(nextEntry().digest);
+            if (place == local_->end()) {
+                return true;
+            }
+            const auto [end, length] = localRun(index_, *local_, next_, place->second.offset);
+            if (end == next_ || !readNext(*source_, place->second.offset,
+                                          static_cast<std::size_t>(length), end - next_)) {
+                sourceChanged_ = true;
+                return false;
+            }
+            if (!writeNext()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Takes pack bytes of the chunks the local source lacks, in order, and copies the local
+    // chunks that follow each of them; false once a chunk is bad (then badChunk() says so), the
+    // source changed or a write fails.
     bool takePackBytes(const char* data, std::size_t size) {
         while (size > 0 && !done()) {
             const ChunkEntry& entry = nextEntry();
@@ -110,7 +159,7 @@ class Assembler {
                 return false;
             }
             stored_.clear();
-            if (!writeNext()) {
+            if (!writeNext() || !copyLocalChunks()) {
                 return false;
             }
         }
@@ -119,6 +168,7 @@ class Assembler {
     }
 
     bool badChunk() const { return badChunk_; }
+    bool sourceChanged() const { return sourceChanged_; }
 
     // The SHA-256 of the bytes in place, as hex; empty when it could not be made.
     std::string buildSha256() { return build_.finishHex(); }
@@ -163,26 +213,31 @@ class Assembler {
     std::span<char> plain_;       // the next chunks' bytes, in build_'s room
     std::size_t plainChunks_ = 0; // how many chunks plain_ holds
     bool badChunk_ = false;
+    const LocalChunks* local_ = nullptr;
+    const FileReader* source_ = nullptr;
+    bool sourceChanged_ = false;
 };
 
-// The chunks from first on that follow each other in the installed game from offset on as they
-// do in the build (an unchanged stretch of it), up to maxCopyBytes: where they end, and their
-// length. None when the first chunk's length is not the index's.
-std::pair<std::size_t, std::uint64_t> localRun(const ChunkIndex& index, const LocalChunks& local,
-                                               std::size_t first, std::uint64_t offset) {
-    std::size_t end = first;
-    std::uint64_t length = 0;
-    for (; end < index.chunks.size(); ++end) {
-        const ChunkEntry& entry = index.chunks[end];
-        const auto place = local.find(entry.digest);
-        if (place == local.end() || place->second.offset != offset + length ||
-            place->second.length != entry.length ||
-            (end > first && length + entry.length > maxCopyBytes)) {
-            break;
+// The runs of chunks from first on that local does not hold, each as the range of the pack that
+// stores it.
+std::vector<ByteRange> missingPackRanges(const ChunkIndex& index, const LocalChunks& local,
+                                         std::size_t first) {
+    const std::vector<std::uint64_t> packOffsets = chunkPackOffsets(index);
+    const std::size_t count = index.chunks.size();
+    std::vector<ByteRange> ranges;
+    for (std::size_t start = first; start < count;) {
+        if (local.contains(index.chunks[start].digest)) {
+            ++start;
+            continue;
         }
-        length += entry.length;
+        std::size_t end = start + 1;
+        while (end < count && !local.contains(index.chunks[end].digest)) {
+            ++end;
+        }
+        ranges.push_back(ByteRange{packOffsets[start], packOffsets[end] - 1});
+        start = end;
     }
-    return {end, length};
+    return ranges;
 }
 
 AssemblyResult assemble(Assembler& assembler, const ChunkedBuild& build,
@@ -203,46 +258,29 @@ AssemblyResult assemble(Assembler& assembler, const ChunkedBuild& build,
     if (!local.empty() && !installed.open(installedPath)) {
         return AssemblyResult::fallback;
     }
-    const std::vector<std::uint64_t> packOffsets = chunkPackOffsets(build.index);
-    const std::size_t count = build.index.chunks.size();
-    RangeFetcher fetcher;
-    while (!assembler.done()) {
-        const std::size_t first = assembler.next();
-        if (const auto place = local.find(assembler.nextEntry().digest); place != local.end()) {
-            const auto [end, length] = localRun(build.index, local, first, place->second.offset);
-            // A game that changed since it was cut is no source; a disk that fails to take the
-            // chunks fails the update.
-            if (end == first ||
-                !assembler.readNext(installed, place->second.offset,
-                                    static_cast<std::size_t>(length), end - first)) {
-                return AssemblyResult::fallback;
-            }
-            if (!assembler.writeNext()) {
-                return AssemblyResult::failed;
-            }
-            continue;
-        }
-        // The chunks missing from here on that lie side by side in the pack: one request.
-        std::size_t end = first + 1;
-        while (end < count && !local.contains(build.index.chunks[end].digest)) {
-            ++end;
-        }
-        const RangeResult result = fetcher.fetchRange(
-            build.packUrl, packOffsets[first], packOffsets[end] - packOffsets[first],
-            [&](const char* data, std::size_t size) {
+    assembler.takeLocalChunksFrom(local, installed);
+    // Every missing run in as few requests as the server allows; the local chunks between them
+    // are copied as the pack's bytes arrive, so the file is written in order.
+    const std::vector<ByteRange> missing = missingPackRanges(build.index, local, assembler.next());
+    RangeResult result = RangeResult::fetched;
+    if (!assembler.copyLocalChunks()) {
+        result = RangeResult::failed;
+    } else if (!missing.empty()) {
+        RangeFetcher fetcher;
+        result =
+            fetcher.fetchRanges(build.packUrl, missing, [&](const char* data, std::size_t size) {
                 return assembler.takePackBytes(data, size);
             });
-        if (result == RangeResult::refused || assembler.badChunk()) {
-            return AssemblyResult::fallback;
-        }
-        if (result == RangeResult::failed) {
-            return AssemblyResult::failed;
-        }
-        if (assembler.next() != end) {
-            return AssemblyResult::fallback;
-        }
     }
-    return AssemblyResult::assembled;
+    // A game that changed since it was cut is no source; a disk that fails to take the chunks
+    // fails the update.
+    if (result == RangeResult::refused || assembler.badChunk() || assembler.sourceChanged()) {
+        return AssemblyResult::fallback;
+    }
+    if (result == RangeResult::failed) {
+        return AssemblyResult::failed;
+    }
+    return assembler.done() ? AssemblyResult::assembled : AssemblyResult::fallback;
 }
 
 } // namespace
