@@ -3,7 +3,8 @@
 //   orvanta-bench download URL DESTINATION [CA_BUNDLE]
 //   orvanta-bench digest PATH
 //   orvanta-bench download-digest URL DESTINATION [CA_BUNDLE]
-//   orvanta-bench install MANIFEST_URL INSTALL_DIR    installGameBuild, whatever is installed
+//   orvanta-bench install MANIFEST_URL INSTALL_DIR [CA_BUNDLE]
+//                                    installGameBuild, whatever is installed
 //   orvanta-bench current MANIFEST_URL INSTALL_DIR    the check that finds the game current
 // Output, one line: "<seconds> <peak RSS in KiB> <digest or ->" (install and current: "-", or
 // the failure). Exit status 1 on failure.
@@ -83,9 +84,10 @@ std::string checkCurrent(const std::string& manifestUrl, const std::string& dire
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: orvanta-bench download|download-digest URL DESTINATION "
-                         "[CA_BUNDLE]\n       orvanta-bench digest PATH\n"
-                         "       orvanta-bench install|current MANIFEST_URL INSTALL_DIR\n");
+    std::fprintf(stderr,
+                 "usage: orvanta-bench download|download-digest URL DESTINATION "
+                 "[CA_BUNDLE]\n       orvanta-bench digest PATH\n"
+                 "       orvanta-bench install|current MANIFEST_URL INSTALL_DIR [CA_BUNDLE]\n");
     return 2;
 }
 
@@ -111,7 +113,10 @@ int main(int argc, char** argv) {
             digest = orvanta::sha256File(argv[3]);
             ok = !digest.empty();
         }
-    } else if ((mode == "install" || mode == "current") && argc == 4) {
+    } else if ((mode == "install" || mode == "current") && (argc == 4 || argc == 5)) {
+        if (argc == 5) {
+            orvanta::httpLimits().caBundle = argv[4];
+        }
         const std::string failure =
             mode == "install" ? install(argv[2], argv[3]) : checkCurrent(argv[2], argv[3]);
         ok = failure.empty();

@@ -1,6 +1,7 @@
 # The private nginx of scripts/bench: a test CA and a certificate for 127.0.0.1 made here, http
-# on $http_port and https on $https_port serving $work/www, and an access log that records the
-# bytes sent for every request ($work/access.log). Sourced; start_server returns once it answers.
+# on $http_port and https on $https_port serving $work/www, http on $one_range_port and https
+# with HTTP/2 on $one_range_tls_port serving the same files one range a request, and an access log that records the bytes sent for every request
+# ($work/access.log). Sourced; start_server returns once it answers.
 start_server() {
   tls=$work/tls
   mkdir -p "$tls"
@@ -20,7 +21,7 @@ $user_line
 worker_processes 1;
 pid $work/nginx.pid;
 error_log $work/nginx-error.log warn;
-events { worker_connections 64; }
+events { worker_connections 512; }
 http {
   log_format sent '\$bytes_sent \$status "\$request"';
   access_log $work/access.log sent;
@@ -34,11 +35,21 @@ http {
   sendfile on;
   tcp_nopush on;
   server { listen 127.0.0.1:$http_port; root $work/www; }
+  # A request for several ranges is answered whole, as if it named none.
+  server { listen 127.0.0.1:$one_range_port; root $work/www; max_ranges 1; }
   server {
     listen 127.0.0.1:$https_port ssl;
     ssl_certificate $tls/server.pem;
     ssl_certificate_key $tls/server.key;
     root $work/www;
+  }
+  # The same one range a request over HTTPS with HTTP/2, as a CDN edge answers.
+  server {
+    listen 127.0.0.1:$one_range_tls_port ssl http2;
+    ssl_certificate $tls/server.pem;
+    ssl_certificate_key $tls/server.key;
+    root $work/www;
+    max_ranges 1;
   }
 }
 EOF
