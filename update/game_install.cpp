@@ -88,8 +88,12 @@ std::string downloadWholeBuild(const UpdateManifest& manifest, const std::string
         if (busy) {
             return alreadyRunningMessage; // the other launcher's file stays as it is
         }
-        if (keepCutShort && staged.isOpen()) {
-            staged.keep();
+        // What the file holds stays for the next attempt's chunks: this transfer's bytes, or an
+        // earlier attempt's when the server never answered.
+        if (keepCutShort) {
+            if (staged.isOpen()) {
+                staged.keep();
+            }
             return downloadFailedMessage;
         }
         return failWith(downloadFailedMessage, staged, downloadPath);
@@ -105,8 +109,8 @@ std::string downloadWholeBuild(const UpdateManifest& manifest, const std::string
         .value_or(verificationFailedMessage);
 }
 
-// The build put together from its chunks; absent when the server's chunk data cannot make it and
-// a whole download must.
+// The build put together from its chunks; absent when the server's chunk data cannot make it or
+// the pack cannot be fetched, and a whole download must.
 std::optional<std::string> installFromChunks(const UpdateManifest& manifest,
                                              const std::string& exePath,
                                              const std::string& versionPath,
@@ -134,6 +138,11 @@ std::optional<std::string> installFromChunks(const UpdateManifest& manifest,
     case AssemblyResult::failed:
         staged.keep();
         return downloadFailedMessage;
+    case AssemblyResult::transferFailed:
+        // game_url may be healthy where the pack is not: the whole download follows, and what
+        // the chunks placed stays until game_url answers.
+        staged.keep();
+        return std::nullopt;
     case AssemblyResult::fallback:
         staged.discard();
         return std::nullopt;

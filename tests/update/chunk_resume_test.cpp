@@ -14,12 +14,21 @@ using test::hexOf;
 using test::readFile;
 using test::writeFile;
 
-// A connection lost half way keeps what arrived; the next attempt fetches only the rest.
+// A pack connection lost half way: the whole build comes from game_url in the same attempt. With
+// game_url failing too, what arrived is kept, and the next attempt fetches only the rest.
 TEST_F(ChunkInstall, ALostConnectionResumesWhereItStopped) {
     std::filesystem::remove(nativePath(exePath));
     serve(buildOf(2 << 20, 3));
     cutAfter = files.pack.size() / 2;
-    EXPECT_EQ(install(manifest()), downloadFailedMessage);
+    ASSERT_EQ(install(manifest()), "");
+    expectNewBuildInstalled();
+    EXPECT_EQ(wholeRequests.load(), 1);
+
+    std::filesystem::remove(nativePath(exePath));
+    packBytesSent = 0;
+    UpdateManifest unreachable = manifest();
+    unreachable.game_url = server.url("/gone.exe");
+    EXPECT_EQ(install(unreachable), downloadFailedMessage);
     EXPECT_FALSE(test::fileExists(exePath));
     const std::uint64_t kept = std::filesystem::file_size(nativePath(downloadPath));
     EXPECT_GT(kept, newBuild.size() / 4);
@@ -36,7 +45,7 @@ TEST_F(ChunkInstall, ALostConnectionResumesWhereItStopped) {
     expectNewBuildInstalled();
     EXPECT_EQ(progress.front().first, damaged.start);
     EXPECT_EQ(packBytesSent.load(), files.pack.size() - damaged.packOffset);
-    EXPECT_EQ(wholeRequests.load(), 0);
+    EXPECT_EQ(wholeRequests.load(), 1);
 }
 
 // A leftover longer than the build, its first chunks the build's and the rest another build's: it

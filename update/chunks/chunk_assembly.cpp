@@ -104,6 +104,7 @@ class Assembler {
 
     bool writeNext() {
         if (!download_.write(plain_.data(), plain_.size())) {
+            writeFailed_ = true;
             return false;
         }
         inPlace_ += plain_.size();
@@ -169,6 +170,7 @@ class Assembler {
 
     bool badChunk() const { return badChunk_; }
     bool sourceChanged() const { return sourceChanged_; }
+    bool writeFailed() const { return writeFailed_; }
 
     // The SHA-256 of the bytes in place, as hex; empty when it could not be made.
     std::string buildSha256() { return build_.finishHex(); }
@@ -216,6 +218,7 @@ class Assembler {
     const LocalChunks* local_ = nullptr;
     const FileReader* source_ = nullptr;
     bool sourceChanged_ = false;
+    bool writeFailed_ = false;
 };
 
 // The runs of chunks from first on that local does not hold, each as the range of the pack that
@@ -278,7 +281,7 @@ AssemblyResult assemble(Assembler& assembler, const ChunkedBuild& build,
         return AssemblyResult::fallback;
     }
     if (result == RangeResult::failed) {
-        return AssemblyResult::failed;
+        return assembler.writeFailed() ? AssemblyResult::failed : AssemblyResult::transferFailed;
     }
     return assembler.done() ? AssemblyResult::assembled : AssemblyResult::fallback;
 }

@@ -24,9 +24,10 @@ struct ChunkedBuild {
 std::optional<ChunkedBuild> fetchChunkedBuild(const UpdateManifest& manifest);
 
 enum class AssemblyResult {
-    assembled, // download holds the whole build, every chunk checked against its digest
-    fallback,  // the server's chunk data cannot build it: a whole download is the way left
-    failed     // a transfer or a disk write failed; what download holds is kept for next time
+    assembled,      // download holds the whole build, every chunk checked against its digest
+    fallback,       // the server's chunk data cannot build it: a whole download is the way left
+    transferFailed, // the pack could not be fetched; what download holds is worth keeping
+    failed          // a disk write failed; what download holds is kept for next time
 };
 
 // Brings download, open and holding whatever an earlier attempt left in it, to the whole build.
