@@ -44,7 +44,7 @@ void Launcher::checkForUpdates() {
         }
     }
 
-    const std::optional<HttpResponse> response = fetchText(manifestAddress);
+    std::optional<HttpResponse> response = fetchRevalidated(manifestAddress);
     if (!isSuccess(response)) {
         phase = LauncherPhase::Error;
         lastError = unreachableMessage;
@@ -53,13 +53,25 @@ void Launcher::checkForUpdates() {
         return;
     }
 
-    manifest = parseManifest(response->body);
     // A launcher that carries keys uses only a manifest the studio signed, never an older one
-    // than it accepted before; without keys the signature file is never fetched.
-    if (manifest && !manifestKeys.empty() &&
-        !acceptSignedManifest(manifestAddress, manifestAddress, response->body, *manifest,
-                              manifestKeys, publishedAtPath)) {
-        manifest.reset();
+    // than it accepted before; without keys the signature file is never fetched. A cache may
+    // hold the manifest and its signature at different ages: a signature that does not verify
+    // the manifest it came with is worth one more fetch of both.
+    for (int fetches = 1;; ++fetches) {
+        manifest = parseManifest(response->body);
+        bool signatureMismatch = false;
+        if (manifest && !manifestKeys.empty() &&
+            !acceptSignedManifest(manifestAddress, manifestAddress, response->body, *manifest,
+                                  manifestKeys, publishedAtPath, &signatureMismatch)) {
+            manifest.reset();
+        }
+        if (manifest || !signatureMismatch || fetches == 2) {
+            break;
+        }
+        response = fetchRevalidated(manifestAddress);
+        if (!isSuccess(response)) {
+            break;
+        }
     }
     if (!manifest) {
         phase = LauncherPhase::Error;

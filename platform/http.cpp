@@ -7,6 +7,10 @@ std::optional<HttpResponse> fetchText(const std::string& url) {
     return httpRequest(url, "GET", std::nullopt, std::nullopt);
 }
 
+std::optional<HttpResponse> fetchRevalidated(const std::string& url) {
+    return httpRequest(url, "GET", std::string("Cache-Control: no-cache"), std::nullopt);
+}
+
 HttpLimits& httpLimits() {
     static HttpLimits limits;
     return limits;

@@ -27,6 +27,10 @@ std::optional<HttpResponse> httpRequest(const std::string& url, const std::strin
 // GET of a small document into memory (bodies over the text limit give no response).
 std::optional<HttpResponse> fetchText(const std::string& url);
 
+// fetchText that asks every cache on the way to check its copy with the origin first
+// (Cache-Control: no-cache): for the documents that change under one name.
+std::optional<HttpResponse> fetchRevalidated(const std::string& url);
+
 // GET streamed into destinationPath. True only for a 2xx status whose whole body reached the file.
 bool downloadToFile(const std::string& url, const std::string& destinationPath,
                     ProgressCallback progress);

@@ -248,14 +248,21 @@ std::string publishedAtNow() {
 
 bool acceptSignedManifest(const std::string& manifestAddress, const std::string& channel,
                           const std::string& manifestText, const UpdateManifest& manifest,
-                          const std::vector<std::string>& publicKeys,
-                          const std::string& recordPath) {
-    const std::optional<HttpResponse> response = fetchText(manifestAddress + signatureSuffix);
+                          const std::vector<std::string>& publicKeys, const std::string& recordPath,
+                          bool* signatureMismatch) {
+    if (signatureMismatch != nullptr) {
+        *signatureMismatch = false;
+    }
+    const std::optional<HttpResponse> response =
+        fetchRevalidated(manifestAddress + signatureSuffix);
     if (!response || response->statusCode < 200 || response->statusCode > 299) {
         return false;
     }
     const std::optional<std::vector<std::string>> signatures = parseSignatureFile(response->body);
     if (!signatures || !signatureMatches(manifestText, *signatures, publicKeys)) {
+        if (signatureMismatch != nullptr) {
+            *signatureMismatch = true;
+        }
         return false;
     }
     // A manifest signed for another channel of the same studio must not be served in its place.

@@ -55,9 +55,11 @@ bool manifestUnexpired(const std::string& manifestText, const std::string& now);
 // record accepts any; one later than this machine's clock counts as now). An accepted newer
 // published_at replaces the record, but never with a time later than the clock, so a manifest
 // dated in the future cannot hold back the releases after it.
+// When signatureMismatch is given, it tells whether a refusal came from a signature file that
+// arrived but verifies no line for this manifest (a cache may hold the two at different ages).
 bool acceptSignedManifest(const std::string& manifestAddress, const std::string& channel,
                           const std::string& manifestText, const UpdateManifest& manifest,
-                          const std::vector<std::string>& publicKeys,
-                          const std::string& recordPath);
+                          const std::vector<std::string>& publicKeys, const std::string& recordPath,
+                          bool* signatureMismatch = nullptr);
 
 } // namespace orvanta

@@ -31,19 +31,26 @@ const testing::Environment* const keepGraphicsLoaded =
 
 void LauncherTest::SetUp() {
     server.server().Get("/orvanta-downloads/manifest.json",
-                        [this](const httplib::Request&, httplib::Response& res) {
+                        [this](const httplib::Request& req, httplib::Response& res) {
                             std::lock_guard<std::mutex> guard(channel.lock);
                             ++channel.manifestRequests;
+                            channel.cacheControl = req.get_header_value("Cache-Control");
                             res.status = channel.manifestStatus;
                             res.set_content(channel.manifestBody, "application/json");
                         });
-    server.server().Get("/orvanta-downloads/manifest.json.sig",
-                        [this](const httplib::Request&, httplib::Response& res) {
-                            std::lock_guard<std::mutex> guard(channel.lock);
-                            ++channel.signatureRequests;
-                            res.status = channel.signatureStatus;
-                            res.set_content(channel.signatureBody, "text/plain");
-                        });
+    server.server().Get("/orvanta-downloads/manifest.json.sig", [this](const httplib::Request& req,
+                                                                       httplib::Response& res) {
+        std::lock_guard<std::mutex> guard(channel.lock);
+        ++channel.signatureRequests;
+        if (req.get_header_value("Cache-Control") != channel.cacheControl) {
+            channel.cacheControl = "differs";
+        }
+        res.status = channel.signatureStatus;
+        res.set_content(channel.staleSignatureBody.empty() ? channel.signatureBody
+                                                           : channel.staleSignatureBody,
+                        "text/plain");
+        channel.staleSignatureBody.clear();
+    });
     server.server().Get("/game.bin", [this](const httplib::Request&, httplib::Response& res) {
         std::lock_guard<std::mutex> guard(channel.lock);
         ++channel.gameRequests;

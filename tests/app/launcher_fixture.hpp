@@ -28,7 +28,9 @@ struct Channel {
     int gameRequests = 0;
     int signatureStatus = 404; // the manifest's ".sig" beside it
     std::string signatureBody;
+    std::string staleSignatureBody; // set: answered once in place of signatureBody
     int signatureRequests = 0;
+    std::string cacheControl; // of the last manifest and signature requests, if they agree
 };
 
 // A launcher with its own XDG_DATA_HOME, pointed at a loopback update channel.
