@@ -50,8 +50,9 @@ Options:
                            game file
   --allow-clock-behind     with --signing-key: publish even though the channel's manifest is
                            dated later than this machine's clock (a past publication from a
-                           clock set ahead); the new manifest is dated one second after it.
-                           Without it such a publication is refused
+                           clock set ahead); the new manifest is dated at this machine's
+                           clock, and so is its expiry's start. Without it such a
+                           publication is refused
   --expires-in DAYS        with --signing-key: add "expires_at", DAYS (1 to 36500) after
                            "published_at"; launchers with keys refuse the manifest after
                            that time, so publish or resign before it

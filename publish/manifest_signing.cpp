@@ -153,9 +153,8 @@ PublicationTimes publicationTimes(const std::string& previousManifest, std::time
                           "clock, or if that date is wrong, publish with --allow-clock-behind";
             return times;
         }
-        // Launchers built before they capped the record at their clock hold the old date.
-        times.publishedAt =
-            formatPublishedAt(*publishedAtTime(previousAt) + std::chrono::seconds(1));
+        // Dated at this machine's clock: launchers record the earlier of a manifest's date and
+        // their own clock, so they take it, and the next publication needs no flag.
     }
     if (expiresInDays != 0) {
         times.expiresAt = formatPublishedAt(*publishedAtTime(times.publishedAt) +

@@ -47,8 +47,8 @@ std::string writeSignatureFile(const std::string& signaturePath, const std::stri
 
 // The times a signed manifest replacing previousManifest carries: published_at from now (0: the
 // clock's), refused when it is earlier than the previous one unless allowClockBehind, which then
-// dates it one second after that; expires_at expiresInDays after it (none for 0). The error is
-// empty on success.
+// keeps the clock's; expires_at expiresInDays after it (none for 0). The error is empty on
+// success.
 struct PublicationTimes {
     std::string publishedAt;
     std::string expiresAt;

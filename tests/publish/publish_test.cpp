@@ -216,8 +216,10 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
                            {"1.1", "studio-a.pem", 1717320600, "2024-06-02T09:30:00Z", 2},
                            // A new key cannot tell the old manifest's line: all old lines stay.
                            {"1.2", "studio-b.pem", 1717407000, "2024-06-03T09:30:00Z", 3},
-                           // A clock behind the channel's date: one second after it.
-                           {"1.3", "studio-b.pem", 1717400000, "2024-06-03T09:30:01Z", 2, true},
+                           // A clock behind the channel's date: dated at the clock, and the
+                           // next publication, still before that date, needs no flag.
+                           {"1.3", "studio-b.pem", 1717400000, "2024-06-03T07:33:20Z", 2, true},
+                           {"1.3.1", "studio-b.pem", 1717403000, "2024-06-03T08:23:20Z", 2},
                            {"1.4", "studio-b.pem", 1717493400, "2024-06-04T09:30:00Z", 2, false, 30,
                             "2024-07-04T09:30:00Z"}}) {
         SCOPED_TRACE(step.version);
@@ -248,8 +250,8 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         previous = manifest;
         previousKey = newKey;
     }
-    // Five builds with their chunk files, the manifest and its signatures.
-    EXPECT_EQ(filesIn(channel).size(), 17u);
+    // Six builds with their chunk files, the manifest and its signatures.
+    EXPECT_EQ(filesIn(channel).size(), 20u);
 
     // Signing the live manifest again: new dates, the same build, the replaced line carried on.
     const std::string game = readFile(channel + "/Orvanta-1.4.exe");
@@ -273,7 +275,7 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         EXPECT_EQ(readFile(channel + "/Orvanta-1.4.exe"), game);
         previous = manifest;
     }
-    EXPECT_EQ(filesIn(channel).size(), 17u);
+    EXPECT_EQ(filesIn(channel).size(), 20u);
 }
 
 // Two publications into one channel at once take turns: after each round the signature file
