@@ -253,12 +253,14 @@ bench_delta() {
   delta_markdown >"$work/delta.md"
 }
 
-delta_update_file() {
-  local file=$1 fragment=$work/delta.md
+# Replaces the section titled title ("## ...") of file with fragment, or puts it before the
+# machine's section (or at the end) when file has none.
+bench_replace_section() {
+  local file=$1 title=$2 fragment=$3
   [ -f "$file" ] || printf '# Benchmarks\n\n' >"$file"
-  awk -v frag="$fragment" '
+  awk -v frag="$fragment" -v title="$title" '
     function put(  line) { while ((getline line < frag) > 0) print line; print ""; done = 1 }
-    $0 == "## Delta updates" { put(); skip = 1; next }
+    $0 == title { put(); skip = 1; next }
     skip && /^## / { skip = 0 }
     skip { next }
     !done && $0 == "## Machine" { put() }
@@ -266,6 +268,8 @@ delta_update_file() {
     END { if (!done) put() }' "$file" >"$file.new"
   mv "$file.new" "$file"
 }
+
+delta_update_file() { bench_replace_section "$1" "## Delta updates" "$work/delta.md"; }
 
 delta_mib() { calc "$1 / 1048576"; }
 delta_markdown() {

@@ -211,19 +211,7 @@ bench_link() {
   link_markdown >"$work/link.md"
 }
 
-link_update_file() {
-  local file=$1 fragment=$work/link.md
-  [ -f "$file" ] || printf '# Benchmarks\n\n' >"$file"
-  awk -v frag="$fragment" '
-    function put(  line) { while ((getline line < frag) > 0) print line; print ""; done = 1 }
-    $0 == "## Delta updates over slow links" { put(); skip = 1; next }
-    skip && /^## / { skip = 0 }
-    skip { next }
-    !done && $0 == "## Machine" { put() }
-    { print }
-    END { if (!done) put() }' "$file" >"$file.new"
-  mv "$file.new" "$file"
-}
+link_update_file() { bench_replace_section "$1" "## Delta updates over slow links" "$work/link.md"; }
 
 # "<time> s, <requests> req., <connections> conn., <MiB> MiB" of one tool's runs; the bytes that
 # crossed the link too when an aborted answer made them fewer than those sent.
@@ -261,7 +249,11 @@ link_markdown() {
   echo "One range a request: the same, through a second nginx server on the same files with"
   echo "\`max_ranges 1\` (a request for several ranges is answered with the whole file, as if it named"
   echo "none); over HTTPS: the same through a third nginx server, \`listen ssl http2\` (TLS 1.2 and"
-  echo "HTTP/2, as a CDN edge answers), with the bench's test CA. zsync: \`zsync -i OLD -o OUT URL.zsync\`. Whole download: \`curl -o\` of the new build"
+  echo "HTTP/2, as a CDN edge answers), with the bench's test CA. The proxy keeps no congestion"
+  echo "window: an answer dropped at its headers (the whole file such a server sends for a request of"
+  echo "several ranges) goes on crossing from nginx's socket buffers over an HTTP/2 connection, which"
+  echo "stays open, until they drain; over HTTP/1.1 the connection closes and they are lost. A real"
+  echo "link's TCP window sends less of it. zsync: \`zsync -i OLD -o OUT URL.zsync\`. Whole download: \`curl -o\` of the new build"
   echo "(the same $((link_size >> 20)) MiB for every scenario). Requests and bytes: nginx's \`\$bytes_sent\`"
   echo "summed over the run (headers included); connections: those the proxy accepted. Where an answer"
   echo "was cut short, fewer bytes crossed the link (reached the client through the proxy) than nginx"

@@ -28,10 +28,11 @@ using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 constexpr long rangeBufferBytes = 256L * 1024L;
 // Requests in flight at once, and connections to one host. Over HTTP/2 the requests are
 // streams of one connection, and enough of them hide the round trips of a server that answers one
-// range per request; over HTTP/1.1 they wait their turn for one of a few connections, as many
-// as a browser opens.
+// range per request; over HTTP/1.1 they wait their turn for one of a pool of connections, as
+// large as download tools open to object stores. A server that takes many ranges a request
+// needs few of them.
 constexpr std::size_t maxInFlight = 64;
-constexpr long maxHostConnections = 6;
+constexpr long maxHostConnections = 16;
 // What requests ahead of the one being written may hold in memory before their turn.
 constexpr std::uint64_t maxHeldBytes = 32ULL << 20;
 constexpr int pollMilliseconds = 250;
