@@ -19,8 +19,8 @@ namespace orvanta {
 // At most this many ranges, this long a Range header, this many bytes in one request: servers
 // cap the ranges of a request (Apache at 200) and the length of a header line (8 KiB is common),
 // and the bytes of a request that arrives ahead of its turn are held in memory.
-constexpr std::size_t maxRangesPerRequest = 100;
-constexpr std::size_t maxRangeHeaderChars = 3000;
+constexpr std::size_t maxRangesPerRequest = 200;
+constexpr std::size_t maxRangeHeaderChars = 6000;
 constexpr std::uint64_t maxManyRangeBytes = 8ULL << 20;
 
 // True when ranges is not empty, ascending, without overlaps, and every last byte fits in an
