@@ -214,7 +214,7 @@ class ChunkInstall : public testing::Test {
     // it multipart: the body goes through a provider of its own).
     void serveFirstRangeAlone(const httplib::Request& req, httplib::Response& res) {
         const auto [from, to] = req.ranges.front();
-        const auto first = static_cast<std::size_t>(from);
+        const auto first = std::min(static_cast<std::size_t>(from), served.pack.size());
         const std::string part =
             served.pack.substr(first, static_cast<std::size_t>(to) - first + 1);
         res.status = 206;
@@ -230,8 +230,10 @@ class ChunkInstall : public testing::Test {
     }
 
     // Sends the pack's bytes from offset on, up to length, as far as the budget left allows;
-    // how many it sent.
+    // how many it sent. A range past the pack's end (an index of another build asks for one;
+    // httplib does not cut it to the file) stops at the end.
     std::size_t sendPackBytes(httplib::DataSink& sink, std::size_t offset, std::size_t length) {
+        length = std::min(length, served.pack.size() - std::min(offset, served.pack.size()));
         const std::size_t budget = cutAfter.load();
         const std::size_t sent = packBytesSent.load();
         const std::size_t send = std::min(length, budget - std::min(budget, sent));
