@@ -107,11 +107,16 @@ std::string fileNameSafeVersion(const std::string& version) {
     return safe;
 }
 
-std::string gameFileName(const std::string& version) {
-    return "Orvanta-" + fileNameSafeVersion(version) + ".exe";
+std::string digestFileName(const std::string& stem, const std::string& sha256Hex,
+                           const std::string& extension) {
+    return stem + "-" + sha256Hex.substr(0, digestInFileName) + extension;
 }
 
-std::string launcherFileName(const std::string& version) {
+std::string gameFileStem(const std::string& version) {
+    return "Orvanta-" + fileNameSafeVersion(version);
+}
+
+std::string launcherFileStem(const std::string& version) {
     return "orvanta-launcher-" + fileNameSafeVersion(version);
 }
 
@@ -157,22 +162,24 @@ std::optional<std::string> readWholeFile(const std::string& path) {
 }
 
 PublishedFile publishFile(const std::string& source, const std::string& directory,
-                          const std::string& fileName) {
-    const std::string target = directory + "/" + fileName;
+                          const std::string& stem, const std::string& extension) {
     const std::string sourceDigest = sha256File(source);
     if (sourceDigest.empty()) {
-        return {{}, "cannot read " + source};
+        return {{}, {}, "cannot read " + source};
     }
+    const std::string fileName = digestFileName(stem, sourceDigest, extension);
+    const std::string target = directory + "/" + fileName;
 
     TemporaryFile temporary(directory, fileName);
     if (!temporary.valid()) {
         return {{},
+                {},
                 "cannot write to output folder " + directory + ": " +
                     systemError(temporary.error())};
     }
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
-        return {{}, "cannot read " + source + ": " + systemError(errno)};
+        return {{}, {}, "cannot read " + source + ": " + systemError(errno)};
     }
     char buffer[65536];
     for (;;) {
@@ -183,7 +190,7 @@ PublishedFile publishFile(const std::string& source, const std::string& director
         if (got < 0) {
             const int code = errno;
             ::close(in);
-            return {{}, "cannot read " + source + ": " + systemError(code)};
+            return {{}, {}, "cannot read " + source + ": " + systemError(code)};
         }
         if (got == 0) {
             break;
@@ -191,42 +198,41 @@ PublishedFile publishFile(const std::string& source, const std::string& director
         if (!writeAll(temporary.fd(), buffer, static_cast<std::size_t>(got))) {
             const int code = errno;
             ::close(in);
-            return {{}, "cannot write to output folder " + directory + ": " + systemError(code)};
+            return {
+                {}, {}, "cannot write to output folder " + directory + ": " + systemError(code)};
         }
     }
     ::close(in);
     if (const int code = temporary.finish(); code != 0) {
-        return {{}, "cannot write to output folder " + directory + ": " + systemError(code)};
+        return {{}, {}, "cannot write to output folder " + directory + ": " + systemError(code)};
     }
 
     const std::string copyDigest = sha256File(temporary.path());
     if (copyDigest != sourceDigest) {
         return {{},
+                {},
                 source + " changed while it was being copied; publish again once it is "
                          "complete"};
     }
 
     std::error_code ec;
     const bool fileThere = fs::is_regular_file(target, ec);
-    const bool sameFileThere = fileThere && sha256File(target) == copyDigest;
-    bool replaced = false;
-    if (!sameFileThere) {
-        replaced = fileThere;
+    if (!fileThere || sha256File(target) != copyDigest) {
         // A reader that already opened the old file keeps reading the old file to its end.
         if (const int code = temporary.renameTo(target); code != 0) {
-            return {{}, "cannot write " + target + ": " + systemError(code)};
+            return {{}, {}, "cannot write " + target + ": " + systemError(code)};
         }
         flushDirectory(directory);
     }
 
     const std::string publishedDigest = sha256File(target);
     if (publishedDigest.empty()) {
-        return {{}, "cannot read back " + target};
+        return {{}, {}, "cannot read back " + target};
     }
     if (publishedDigest != copyDigest) {
-        return {{}, target + " changed while it was being published; publish again"};
+        return {{}, {}, target + " changed while it was being published; publish again"};
     }
-    return {publishedDigest, {}, replaced};
+    return {fileName, publishedDigest, {}};
 }
 
 std::string writeFileAtomically(const std::string& path, const std::string& text) {

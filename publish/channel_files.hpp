@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -15,9 +16,17 @@ inline constexpr const char* signatureFileName = "manifest.json.sig";
 // byte replaced by '_'. When anything was replaced (or the text was cut to a sane length) a short
 // fingerprint of the original text is appended, so two versions never share a file name.
 std::string fileNameSafeVersion(const std::string& version);
-// "Orvanta-<version>.exe" and "orvanta-launcher-<version>", with fileNameSafeVersion applied.
-std::string gameFileName(const std::string& version);
-std::string launcherFileName(const std::string& version);
+// Every published file but the manifest and its signature is named after its contents:
+// "<stem>-<the first 12 hex digits of its SHA-256><extension>". A name never holds two contents,
+// so a cache may keep any file for good and a republished version never rewrites one.
+inline constexpr std::size_t digestInFileName = 12;
+std::string digestFileName(const std::string& stem, const std::string& sha256Hex,
+                           const std::string& extension);
+// The stems: "Orvanta-<version>" and "orvanta-launcher-<version>", the version made safe by
+// fileNameSafeVersion.
+std::string gameFileStem(const std::string& version);
+std::string launcherFileStem(const std::string& version);
+inline constexpr const char* gameFileExtension = ".exe";
 
 // Why path cannot serve as a file to publish (missing, unreadable, not a regular file, empty),
 // with what naming it in the message; the empty string when it can.
@@ -26,17 +35,18 @@ std::string checkSourceFile(const std::string& what, const std::string& path);
 // The whole file, or absent when it cannot be read.
 std::optional<std::string> readWholeFile(const std::string& path);
 
-// Copies source into directory/fileName through a temporary file in the same folder (written,
-// flushed to disk, then renamed), so a reader sees either the old file or the whole new one. An
-// existing file with the same contents is left as it is. Returns the SHA-256 of the file as it
-// lies in the folder afterwards, or an error.
+// Copies source into directory under its digest name (stem, digest, extension) through a
+// temporary file in the same folder (written, flushed to disk, then renamed), so a reader sees
+// either no file or the whole one. A file of that name with the same contents is left as it is;
+// one with other contents (a damaged copy) is replaced. Returns the name and the SHA-256 of the
+// file as it lies in the folder afterwards, or an error.
 struct PublishedFile {
+    std::string fileName;
     std::string sha256;
     std::string error;
-    bool replaced = false; // a different file of that name was there before
 };
 PublishedFile publishFile(const std::string& source, const std::string& directory,
-                          const std::string& fileName);
+                          const std::string& stem, const std::string& extension);
 
 // The text of an errno-style code.
 std::string systemError(int code);

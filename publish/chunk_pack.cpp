@@ -40,6 +40,8 @@ std::string readSome(std::ifstream& in, std::size_t size) {
 class PackWriter {
   public:
     PackWriter(int fd, ZSTD_CCtx* context) : fd_(fd), context_(context) {}
+    PackWriter(const PackWriter&) = delete;
+    PackWriter& operator=(const PackWriter&) = delete;
 
     bool add(std::string_view chunk) {
         const std::optional<ChunkDigest> digest = chunkDigestOf(chunk);
@@ -59,7 +61,7 @@ class PackWriter {
             stored = std::string_view(frame_.data(), size);
         }
         entry.storedLength = static_cast<std::uint32_t>(stored.size());
-        if (!writeAll(fd_, stored.data(), stored.size())) {
+        if (!writeAll(fd_, stored.data(), stored.size()) || !digest_.update(stored)) {
             return false;
         }
         packBytes_ += stored.size();
@@ -68,23 +70,25 @@ class PackWriter {
     }
     std::vector<ChunkEntry>& entries() { return entries_; }
     std::uint64_t packBytes() const { return packBytes_; }
+    // The digest of everything written; absent when it could not be made.
+    std::optional<Sha256Digest> finishDigest() { return digest_.finish(); }
 
   private:
     int fd_;
     ZSTD_CCtx* context_;
     std::string frame_;
+    Sha256 digest_;
     std::vector<ChunkEntry> entries_;
     std::uint64_t packBytes_ = 0;
 };
 
-// Moves a finished temporary file into place unless the same contents are already there.
-std::string placeFile(TemporaryFile& file, const std::string& target, bool& replaced) {
+// Moves a finished temporary file with the given digest into place unless the same contents are
+// already there.
+std::string placeFile(TemporaryFile& file, const std::string& target, const std::string& sha256) {
     std::error_code ec;
-    const bool there = fs::is_regular_file(target, ec);
-    if (there && sha256File(target) == sha256File(file.path())) {
+    if (fs::is_regular_file(target, ec) && sha256File(target) == sha256) {
         return {};
     }
-    replaced = there;
     if (const int code = file.renameTo(target); code != 0) {
         return "cannot write " + target + ": " + systemError(code);
     }
@@ -93,14 +97,6 @@ std::string placeFile(TemporaryFile& file, const std::string& target, bool& repl
 
 } // namespace
 
-std::string chunkPackFileName(const std::string& version) {
-    return "Orvanta-" + fileNameSafeVersion(version) + ".pack";
-}
-
-std::string chunkIndexFileName(const std::string& version) {
-    return "Orvanta-" + fileNameSafeVersion(version) + ".chunks";
-}
-
 ChunkFiles publishChunkFiles(const std::string& gamePath, const std::string& directory,
                              const std::string& version) {
     ChunkFiles result;
@@ -108,14 +104,13 @@ ChunkFiles publishChunkFiles(const std::string& gamePath, const std::string& dir
         result.error = std::move(error);
         return result;
     };
-    const std::string packName = chunkPackFileName(version);
-    const std::string indexName = chunkIndexFileName(version);
+    const std::string stem = gameFileStem(version);
     std::ifstream game(gamePath, std::ios::binary);
     if (!game) {
         return fail("cannot read " + gamePath);
     }
     const std::unique_ptr<ZSTD_CCtx, FreeCompressor> context(ZSTD_createCCtx());
-    TemporaryFile pack(directory, packName);
+    TemporaryFile pack(directory, stem + chunkPackExtension);
     if (!context || !pack.valid()) {
         return fail("cannot write to output folder " + directory + ": " +
                     systemError(pack.valid() ? ENOMEM : pack.error()));
@@ -156,9 +151,15 @@ ChunkFiles publishChunkFiles(const std::string& gamePath, const std::string& dir
     if (const int code = pack.finish(); code != 0) {
         return fail(writeError + ": " + systemError(code));
     }
+    const std::optional<Sha256Digest> packDigest = writer.finishDigest();
+    if (!packDigest) {
+        return fail("cannot compute the digest of " + pack.path());
+    }
+    const std::string packSha256 = digestHex(*packDigest);
+    result.packName = digestFileName(stem, packSha256, chunkPackExtension);
 
     ChunkIndex index;
-    index.packName = packName;
+    index.packName = result.packName;
     index.chunks = std::move(writer.entries());
     for (const ChunkEntry& entry : index.chunks) {
         index.buildSize += entry.length;
@@ -168,31 +169,25 @@ ChunkFiles publishChunkFiles(const std::string& gamePath, const std::string& dir
         return fail(gamePath + " is too large to be cut into chunks; publish with --no-chunks");
     }
 
+    const std::optional<Sha256Digest> indexDigest = sha256Bytes(indexBytes);
+    if (!indexDigest) {
+        return fail("cannot compute the digest of the chunk index of " + gamePath);
+    }
+    result.indexSha256 = digestHex(*indexDigest);
+    result.indexName = digestFileName(stem, result.indexSha256, chunkIndexExtension);
+
     // The pack goes first, so an index in place never names chunks that are not there.
-    bool replaced = false;
-    if (auto error = placeFile(pack, directory + "/" + packName, replaced); !error.empty()) {
+    if (auto error = placeFile(pack, directory + "/" + result.packName, packSha256);
+        !error.empty()) {
         return fail(error);
     }
-    if (replaced) {
-        result.replaced.push_back(packName);
-    }
-    const std::string indexPath = directory + "/" + indexName;
-    const std::optional<std::string> previousIndex = readWholeFile(indexPath);
-    if (previousIndex != indexBytes) {
+    const std::string indexPath = directory + "/" + result.indexName;
+    if (readWholeFile(indexPath) != indexBytes) {
         if (auto error = writeFileAtomically(indexPath, indexBytes); !error.empty()) {
             return fail(error);
         }
-        if (previousIndex) {
-            result.replaced.push_back(indexName);
-        }
     }
     flushDirectory(directory);
-
-    const std::optional<Sha256Digest> indexDigest = sha256Bytes(indexBytes);
-    if (!indexDigest) {
-        return fail("cannot compute the digest of " + indexPath);
-    }
-    result.indexSha256 = digestHex(*indexDigest);
     result.packBytes = writer.packBytes();
     result.chunkCount = index.chunks.size();
     return result;

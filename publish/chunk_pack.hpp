@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace orvanta::publish {
 
@@ -16,21 +15,22 @@ namespace orvanta::publish {
 // 41.6% at 12, 41.3% at 15, 41.2% at 19, against 39.5% at 15 in 64 KiB pieces).
 inline constexpr int chunkCompressionLevel = 15;
 
-// "Orvanta-<version>.pack" and "Orvanta-<version>.chunks", the version as in gameFileName.
-std::string chunkPackFileName(const std::string& version);
-std::string chunkIndexFileName(const std::string& version);
+inline constexpr const char* chunkPackExtension = ".pack";
+inline constexpr const char* chunkIndexExtension = ".chunks";
 
 struct ChunkFiles {
+    std::string packName;    // "Orvanta-<version>-<digest>.pack", as the index names it
+    std::string indexName;   // "Orvanta-<version>-<digest>.chunks"
     std::string indexSha256; // of the index file, lower-case hex
     std::uint64_t packBytes = 0;
     std::size_t chunkCount = 0;
-    std::vector<std::string> replaced; // earlier files of the same names with other contents
     std::string error;
 };
 
-// Cuts the game file into chunks and writes the pack, then the index, into directory, each
-// through a temporary file renamed into place; a file already there with the same contents is
-// left as it is. The game file is read once, block by block.
+// Cuts the game file into chunks and writes the pack, then the index, into directory under
+// their digest names (the stem gameFileStem(version)), each through a temporary file renamed
+// into place; a file already there with the same contents is left as it is. The game file is
+// read once, block by block.
 ChunkFiles publishChunkFiles(const std::string& gamePath, const std::string& directory,
                              const std::string& version);
 

@@ -23,10 +23,11 @@ constexpr const char* helpText =
                        [--no-chunks]
        orvanta-publish resign --signing-key KEY.pem --out DIR [--expires-in DAYS]
                        [--allow-clock-behind]
+       orvanta-publish prune --out DIR --keep N
        orvanta-publish keygen --out DIR
 
 Publishes a game build for the Orvanta launcher. Writes DIR/orvanta-downloads/ with the game
-file, named after its version, its chunk files, and manifest.json, which announces them.
+file, its chunk files, and manifest.json, which announces them.
 Serve DIR from any static web server or CDN so that BASE-URL/orvanta-downloads/manifest.json
 is the address the launcher was built with (ORVANTA_MANIFEST_URL).
 
@@ -59,18 +60,26 @@ Options:
   --help, -h               show this help and exit
 
 Each option takes its value as the next argument or after '=' (--version=1.4.2).
-The game file is copied to Orvanta-<version>.exe. Unless --no-chunks is given, the game is
-also cut into chunks (about 16 KiB each), each compressed on its own into Orvanta-<version>.pack
-(about a third of the game's size for typical executables), and listed in
-Orvanta-<version>.chunks, so that launchers can fetch only the chunks that changed. The
-manifest is written last and atomically, so the server never announces a file that is not
-fully in place. An old build's .exe, .pack and .chunks may be deleted once no manifest a
-player may still hold names them. One publication (or resign) at a time per channel: another
-started meanwhile waits for it, locking DIR/orvanta-downloads/.orvanta-publish.lock.
+The game file is copied to Orvanta-<version>-<digest>.exe, where <digest> is the first 12 hex
+digits of its SHA-256. Unless --no-chunks is given, the game is also cut into chunks (about
+16 KiB each), each compressed on its own into Orvanta-<version>-<digest>.pack (about a third of
+the game's size for typical executables), and listed in Orvanta-<version>-<digest>.chunks, so
+that launchers can fetch only the chunks that changed; the launcher file becomes
+orvanta-launcher-<version>-<digest>. Every file but manifest.json and manifest.json.sig is
+named after its contents and never rewritten, so caches and CDNs may keep them for good and a
+version published again never changes a file a player is fetching. The manifest is written
+last and atomically, so the server never announces a file that is not fully in place.
+Earlier builds' files stay until pruned. One publication (resign, prune) at a time per
+channel: another started meanwhile waits for it, locking
+DIR/orvanta-downloads/.orvanta-publish.lock.
 
 resign signs the channel's live manifest in DIR again with a new "published_at" (and, with
 --expires-in, a new "expires_at"; without it the manifest no longer expires), leaving the
 build's files and every other key of the manifest as they are.
+
+prune removes the files that none of the last N publications (1 to 100, recorded in
+DIR/orvanta-downloads/.orvanta-published) names, never a file the live manifest names.
+Keep enough for a player who read an earlier manifest to finish fetching its build.
 
 keygen --out DIR writes a new ECDSA P-256 key pair into DIR: orvanta-signing-key.pem, the
 private key (mode 0600; keep it secret, pass it to --signing-key), and
@@ -102,6 +111,34 @@ std::optional<unsigned> parseDays(const std::string& text) {
     return static_cast<unsigned>(days);
 }
 
+using ValueOptions = std::map<std::string, std::string*, std::less<>>;
+
+// Reads "--name VALUE" and "--name=VALUE" into options; the usage error (known saying which
+// options the command takes), or the empty string.
+std::string readOptions(const std::vector<std::string_view>& arguments, const ValueOptions& options,
+                        const std::string& known) {
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        const std::string_view name = argument.substr(0, argument.find('='));
+        const auto option = options.find(name);
+        if (option == options.end()) {
+            return known + ", not: " + std::string(argument);
+        }
+        if (!option->second->empty()) {
+            return "option given twice: " + std::string(name);
+        }
+        if (name.size() < argument.size()) {
+            *option->second = std::string(argument.substr(name.size() + 1));
+        } else if (i + 1 < arguments.size()) {
+            *option->second = std::string(arguments[++i]);
+        }
+        if (option->second->empty()) {
+            return "option " + std::string(name) + " needs a value";
+        }
+    }
+    return {};
+}
+
 int resign(std::vector<std::string_view> arguments) {
     orvanta::publish::ResignRequest request;
     if (const auto flag = std::find(arguments.begin(), arguments.end(), "--allow-clock-behind");
@@ -110,30 +147,14 @@ int resign(std::vector<std::string_view> arguments) {
         request.allowClockBehind = true;
     }
     std::string days;
-    const std::map<std::string, std::string*, std::less<>> options = {
-        {"--signing-key", &request.signingKeyPath},
-        {"--out", &request.outDirectory},
-        {"--expires-in", &days}};
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string_view argument = arguments[i];
-        const std::string_view name = argument.substr(0, argument.find('='));
-        const auto option = options.find(name);
-        if (option == options.end()) {
-            return usageError("resign takes --signing-key, --out, --expires-in and "
-                              "--allow-clock-behind, not: " +
-                              std::string(argument));
-        }
-        if (!option->second->empty()) {
-            return usageError("option given twice: " + std::string(name));
-        }
-        if (name.size() < argument.size()) {
-            *option->second = std::string(argument.substr(name.size() + 1));
-        } else if (i + 1 < arguments.size()) {
-            *option->second = std::string(arguments[++i]);
-        }
-        if (option->second->empty()) {
-            return usageError("option " + std::string(name) + " needs a value");
-        }
+    const ValueOptions options = {{"--signing-key", &request.signingKeyPath},
+                                  {"--out", &request.outDirectory},
+                                  {"--expires-in", &days}};
+    if (auto problem = readOptions(arguments, options,
+                                   "resign takes --signing-key, --out, --expires-in and "
+                                   "--allow-clock-behind");
+        !problem.empty()) {
+        return usageError(problem);
     }
     if (request.signingKeyPath.empty() || request.outDirectory.empty()) {
         return usageError("resign needs --signing-key KEY.pem and --out DIR");
@@ -156,24 +177,42 @@ int resign(std::vector<std::string_view> arguments) {
     return 0;
 }
 
+int prune(const std::vector<std::string_view>& arguments) {
+    std::string out;
+    std::string keep;
+    const ValueOptions options = {{"--out", &out}, {"--keep", &keep}};
+    if (auto problem = readOptions(arguments, options, "prune takes --out and --keep");
+        !problem.empty()) {
+        return usageError(problem);
+    }
+    if (out.empty() || keep.empty()) {
+        return usageError("prune needs --out DIR and --keep N");
+    }
+    orvanta::publish::PruneRequest request;
+    request.outDirectory = out;
+    if (keep.size() > 3 || keep.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(keep) < 1 || std::stoul(keep) > orvanta::publish::maxRecordedPublications) {
+        return usageError("--keep takes a number from 1 to 100: " + keep);
+    }
+    request.keep = static_cast<unsigned>(std::stoul(keep));
+    const orvanta::publish::PruneOutcome outcome = orvanta::publish::pruneChannel(request);
+    for (const std::string& name : outcome.removed) {
+        std::printf("Removed %s\n", name.c_str());
+    }
+    if (!outcome.error.empty()) {
+        std::fprintf(stderr, "orvanta-publish: %s\n", outcome.error.c_str());
+        return exitPublishFailed;
+    }
+    std::printf("Removed %zu files (%llu bytes)\n", outcome.removed.size(),
+                static_cast<unsigned long long>(outcome.removedBytes));
+    return 0;
+}
+
 int keygen(const std::vector<std::string_view>& arguments) {
     std::string out;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string_view argument = arguments[i];
-        std::optional<std::string> value;
-        if (argument.substr(0, 6) == "--out=") {
-            value = std::string(argument.substr(6));
-        } else if (argument == "--out" && i + 1 < arguments.size()) {
-            value = std::string(arguments[++i]);
-        } else if (argument == "--out") {
-            return usageError("option --out needs a value");
-        } else {
-            return usageError("keygen takes only --out DIR, not: " + std::string(argument));
-        }
-        if (!out.empty()) {
-            return usageError("option given twice: --out");
-        }
-        out = *value;
+    if (auto problem = readOptions(arguments, {{"--out", &out}}, "keygen takes only --out DIR");
+        !problem.empty()) {
+        return usageError(problem);
     }
     if (out.empty()) {
         return usageError("keygen needs --out DIR");
@@ -219,6 +258,9 @@ int main(int argc, char** argv) {
     }
     if (!arguments.empty() && arguments.front() == "resign") {
         return resign({arguments.begin() + 1, arguments.end()});
+    }
+    if (!arguments.empty() && arguments.front() == "prune") {
+        return prune({arguments.begin() + 1, arguments.end()});
     }
 
     // The options without a value.
@@ -310,11 +352,6 @@ int main(int argc, char** argv) {
     if (!manifest.launcher_url.empty()) {
         std::printf("Published launcher %s as %s\n  sha256 %s\n", manifest.launcher_version.c_str(),
                     manifest.launcher_url.c_str(), manifest.launcher_sha256.c_str());
-    }
-    for (const std::string& name : outcome.result.replacedFiles) {
-        std::printf("Note: %s already existed with other contents and was replaced; players' "
-                    "caches may still hold the old file. Give each build its own version.\n",
-                    name.c_str());
     }
     if (!outcome.result.signaturePath.empty()) {
         std::printf("Signed the manifest (published_at %s): wrote %s\n",

@@ -120,52 +120,49 @@ PublishOutcome publishBuild(const PublishRequest& request) {
 
     UpdateManifest& manifest = outcome.result.manifest;
     manifest.game_version = request.version;
-    const std::string gameName = gameFileName(request.version);
-    manifest.game_url = channelUrl(base.url, gameName);
-    const PublishedFile game = publishFile(request.gamePath, channel, gameName);
+    const PublishedFile game =
+        publishFile(request.gamePath, channel, gameFileStem(request.version), gameFileExtension);
     if (!game.error.empty()) {
         return fail(game.error);
     }
+    const std::string& gameName = game.fileName;
+    manifest.game_url = channelUrl(base.url, gameName);
     manifest.game_sha256 = game.sha256;
     const std::uintmax_t gameSize = fs::file_size(channel + "/" + gameName, ec);
     if (ec) {
         return fail("cannot read the size of the published game file: " + ec.message());
     }
     manifest.game_size = static_cast<std::uint64_t>(gameSize);
-    if (game.replaced) {
-        outcome.result.replacedFiles.push_back(gameName);
-    }
+    std::vector<std::string> publishedNames = {gameName};
 
     // Cut from the published copy, whose digest the manifest announces.
-    const std::string indexName = chunkIndexFileName(request.version);
+    std::string indexName;
     if (request.chunks) {
         const ChunkFiles chunks =
             publishChunkFiles(channel + "/" + gameName, channel, request.version);
         if (!chunks.error.empty()) {
             return fail(chunks.error);
         }
+        indexName = chunks.indexName;
         if (auto problem = checkChunkFiles(channel + "/" + gameName, channel, indexName);
             !problem.empty()) {
             return fail(problem);
         }
         manifest.game_chunks_url = channelUrl(base.url, indexName);
         manifest.game_chunks_sha256 = chunks.indexSha256;
-        outcome.result.replacedFiles.insert(outcome.result.replacedFiles.end(),
-                                            chunks.replaced.begin(), chunks.replaced.end());
         outcome.result.chunkCount = chunks.chunkCount;
         outcome.result.packBytes = chunks.packBytes;
+        publishedNames.insert(publishedNames.end(), {indexName, chunks.packName});
     }
 
     std::string launcherName;
     if (withLauncher) {
-        launcherName = launcherFileName(request.launcherVersion);
-        const PublishedFile launcher = publishFile(request.launcherPath, channel, launcherName);
+        const PublishedFile launcher = publishFile(request.launcherPath, channel,
+                                                   launcherFileStem(request.launcherVersion), "");
         if (!launcher.error.empty()) {
             return fail(launcher.error);
         }
-        if (launcher.replaced) {
-            outcome.result.replacedFiles.push_back(launcherName);
-        }
+        launcherName = launcher.fileName;
         manifest.launcher_version = request.launcherVersion;
         manifest.launcher_url = channelUrl(base.url, launcherName);
         manifest.launcher_sha256 = launcher.sha256;
@@ -174,6 +171,7 @@ PublishOutcome publishBuild(const PublishRequest& request) {
             return fail("cannot read the size of the published launcher file: " + ec.message());
         }
         manifest.launcher_size = static_cast<std::uint64_t>(launcherSize);
+        publishedNames.push_back(launcherName);
     }
     manifest.changelog = changelog;
 
@@ -191,6 +189,11 @@ PublishOutcome publishBuild(const PublishRequest& request) {
             !error.empty()) {
             return fail(error);
         }
+    }
+
+    // Recorded before the manifest names them, so that a prune never takes them from under it.
+    if (auto error = recordPublication(channel, publishedNames); !error.empty()) {
+        return fail(error);
     }
 
     // The manifest goes last: until it is renamed into place, the server keeps announcing the

@@ -4,6 +4,7 @@
 // publication that puts them in place in the right order.
 #include "publish/channel_files.hpp"
 #include "publish/channel_lock.hpp"
+#include "publish/channel_prune.hpp"
 #include "publish/chunk_pack.hpp"
 #include "publish/manifest_signing.hpp"
 #include "publish/manifest_writer.hpp"
@@ -29,8 +30,8 @@ struct PublishRequest {
     std::string signingKeyPath; // a PEM P-256 private key: sign the manifest; empty: do not
     std::time_t now = 0;        // the publication time for a signed manifest; 0: the clock's
     bool chunks = true;         // also write the chunk pack and index and announce them
-    // The channel's manifest is dated later than the clock: publish anyway, dated one second
-    // after it, which every launcher that accepted it takes.
+    // The channel's manifest is dated later than the clock: publish anyway, dated at the clock,
+    // which launchers take because they record no date later than their own clock.
     bool allowClockBehind = false;
     unsigned expiresInDays = 0; // a signed manifest expires this many days after it is dated
 };
@@ -40,12 +41,11 @@ struct PublishResult {
     UpdateManifest manifest;
     std::string channelDirectory; // outDirectory + "/orvanta-downloads"
     std::string manifestPath;
-    std::string signaturePath;              // empty when the manifest was not signed
-    std::string publishedAt;                // the signed manifest's "published_at"
-    std::string manifestUrl;                // the address the launcher must be built with
-    std::size_t chunkCount = 0;             // chunks in the pack (0 without chunk files)
-    std::uint64_t packBytes = 0;            // the pack's size
-    std::vector<std::string> replacedFiles; // earlier files of the same name with other contents
+    std::string signaturePath;   // empty when the manifest was not signed
+    std::string publishedAt;     // the signed manifest's "published_at"
+    std::string manifestUrl;     // the address the launcher must be built with
+    std::size_t chunkCount = 0;  // chunks in the pack (0 without chunk files)
+    std::uint64_t packBytes = 0; // the pack's size
 };
 
 // Publishes one build: validates the request, publishes the game (and launcher) files and the

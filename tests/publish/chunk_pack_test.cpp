@@ -98,13 +98,18 @@ TEST(PublishChunks, PackAndIndexRebuildTheGame) {
 
         const auto manifest = parseManifest(readFile(channel + "/manifest.json"));
         ASSERT_TRUE(manifest.has_value());
+        // Both files are named after their contents.
+        const std::string indexName = digestNamed(channel, "Orvanta-2.5", ".chunks");
         EXPECT_EQ(manifest->game_chunks_url,
-                  "https://cdn.example.test/games/orvanta-downloads/Orvanta-2.5.chunks");
-        EXPECT_EQ(manifest->game_chunks_sha256, sha256File(channel + "/Orvanta-2.5.chunks"));
+                  "https://cdn.example.test/games/orvanta-downloads/" + indexName);
+        EXPECT_EQ(manifest->game_chunks_sha256, sha256File(channel + "/" + indexName));
+        EXPECT_EQ(indexName.substr(12, 12), manifest->game_chunks_sha256.substr(0, 12));
 
-        const auto index = parseChunkIndex(readFile(channel + "/Orvanta-2.5.chunks"));
+        const auto index = parseChunkIndex(readFile(channel + "/" + indexName));
         ASSERT_TRUE(index.has_value());
-        EXPECT_EQ(index->packName, "Orvanta-2.5.pack");
+        EXPECT_EQ(index->packName, digestNamed(channel, "Orvanta-2.5", ".pack"));
+        EXPECT_EQ(index->packName.substr(12, 12),
+                  sha256File(channel + "/" + index->packName).substr(0, 12));
         EXPECT_EQ(index->buildSize, c.game.size());
         // The chunks are exactly where the shared chunker cuts, as a launcher will cut.
         const std::vector<Chunk> cuts =
@@ -129,9 +134,11 @@ TEST(PublishChunks, TheReadBackCheckNoticesChunkFilesThatDoNotRebuildTheGame) {
     writeFile(dir.file("game.exe"), game);
     ASSERT_EQ(publishBuild(requestFor(dir, "3.0")).error, "");
     const std::string channel = dir.file("out/orvanta-downloads");
-    const std::string gamePath = channel + "/Orvanta-3.0.exe";
-    const std::string pack = readFile(channel + "/Orvanta-3.0.pack");
-    ASSERT_EQ(checkChunkFiles(gamePath, channel, "Orvanta-3.0.chunks"), "");
+    const std::string gamePath = channel + "/" + digestNamed(channel, "Orvanta-3.0", ".exe");
+    const std::string packPath = channel + "/" + digestNamed(channel, "Orvanta-3.0", ".pack");
+    const std::string indexName = digestNamed(channel, "Orvanta-3.0", ".chunks");
+    const std::string pack = readFile(packPath);
+    ASSERT_EQ(checkChunkFiles(gamePath, channel, indexName), "");
 
     struct Case {
         const char* name;
@@ -153,9 +160,9 @@ TEST(PublishChunks, TheReadBackCheckNoticesChunkFilesThatDoNotRebuildTheGame) {
         {"the game longer", pack, game + "x"},
     };
     for (const Case& c : cases) {
-        writeFile(channel + "/Orvanta-3.0.pack", c.pack);
+        writeFile(packPath, c.pack);
         writeFile(gamePath, c.game);
-        EXPECT_NE(checkChunkFiles(gamePath, channel, "Orvanta-3.0.chunks"), "") << c.name;
+        EXPECT_NE(checkChunkFiles(gamePath, channel, indexName), "") << c.name;
     }
 }
 
@@ -166,7 +173,7 @@ TEST(PublishChunks, NoChunksWritesNoneAndAnnouncesNone) {
     request.chunks = false;
     ASSERT_EQ(publishBuild(request).error, "");
     const std::string channel = dir.file("out/orvanta-downloads");
-    EXPECT_EQ(filesIn(channel), (std::set<std::string>{"Orvanta-1.0.exe", "manifest.json"}));
+    EXPECT_EQ(shapesIn(channel), (std::set<std::string>{"Orvanta-1.0-*.exe", "manifest.json"}));
     EXPECT_EQ(readFile(channel + "/manifest.json").find("game_chunks"), std::string::npos);
 }
 

@@ -1,5 +1,6 @@
 // Runs the built orvanta-publish program as a studio would.
 
+#include "publish_fixture.hpp"
 #include "support/temp_dir.hpp"
 #include "update/manifest.hpp"
 
@@ -67,9 +68,10 @@ TEST(PublishProgram, PublishesAndTellsTheManifestAddress) {
               std::string::npos);
     const auto parsed = parseManifest(readFile(dir.file("site/orvanta-downloads/manifest.json")));
     ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(parsed->game_url, "https://127.0.0.1:9443/orvanta-downloads/Orvanta-3.1.exe");
+    EXPECT_EQ(parsed->game_url,
+              "https://127.0.0.1:9443/orvanta-downloads/Orvanta-3.1-ba7816bf8f01.exe");
     EXPECT_EQ(parsed->changelog, "New crops.");
-    EXPECT_EQ(readFile(dir.file("site/orvanta-downloads/Orvanta-3.1.exe")), "abc");
+    EXPECT_EQ(readFile(dir.file("site/orvanta-downloads/Orvanta-3.1-ba7816bf8f01.exe")), "abc");
 }
 
 TEST(PublishProgram, WritesChunkFilesUnlessToldNotTo) {
@@ -89,11 +91,13 @@ TEST(PublishProgram, WritesChunkFilesUnlessToldNotTo) {
         const std::string channel = dir.file("site/orvanta-downloads/");
         const auto parsed = parseManifest(readFile(channel + "manifest.json"));
         ASSERT_TRUE(parsed.has_value());
+        const std::string index = orvanta::publish::digestNamed(channel, "Orvanta-3.1", ".chunks");
+        EXPECT_EQ(index.empty(), !c.chunks);
+        EXPECT_EQ(orvanta::publish::digestNamed(channel, "Orvanta-3.1", ".pack").empty(),
+                  !c.chunks);
         EXPECT_EQ(parsed->game_chunks_url,
-                  c.chunks ? "https://cdn.example.test/orvanta-downloads/Orvanta-3.1.chunks" : "");
-        EXPECT_EQ(fileExists(channel + "Orvanta-3.1.chunks"), c.chunks);
-        EXPECT_EQ(fileExists(channel + "Orvanta-3.1.pack"), c.chunks);
-        EXPECT_EQ(run.out.find("Orvanta-3.1.chunks") != std::string::npos, c.chunks) << run.out;
+                  c.chunks ? "https://cdn.example.test/orvanta-downloads/" + index : "");
+        EXPECT_EQ(run.out.find(".chunks") != std::string::npos, c.chunks) << run.out;
     }
 }
 
@@ -176,6 +180,10 @@ TEST(PublishProgram, RejectsBadInputWithOneLineAndNoManifest) {
          "no signed manifest in"},
         {{"keygen"}, 2, "keygen needs --out DIR"},
         {{"keygen", "--out", dir.path(), "--force"}, 2, "keygen takes only --out DIR"},
+        {{"prune", "--out", out}, 2, "prune needs --out DIR and --keep N"},
+        {{"prune", "--out", out, "--keep", "0"}, 2, "--keep takes a number from 1 to 100"},
+        {{"prune", "--out", out, "--keep=1", "--keep=2"}, 2, "option given twice: --keep"},
+        {{"prune", "--out", out, "--keep", "1"}, 1, "no channel in"},
     };
     for (const Case& c : cases) {
         const RunResult run = runPublish(dir, c.arguments);

@@ -6,20 +6,49 @@
 #include "support/temp_dir.hpp"
 
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <string>
 
 namespace orvanta::publish {
 
-// The names in a channel folder other than the publications' lock file.
+// The names in a channel folder other than the publications' lock file and record.
 inline std::set<std::string> filesIn(const std::string& directory) {
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        if (entry.path().filename() != lockFileName) {
-            names.insert(entry.path().filename().string());
+        const std::string name = entry.path().filename().string();
+        if (name != lockFileName && name != publicationRecordName) {
+            names.insert(name);
         }
     }
     return names;
+}
+
+// The names with their content digests shown as '*': "Orvanta-1.0-*.exe".
+inline std::set<std::string> shapesIn(const std::string& directory) {
+    std::set<std::string> shapes;
+    for (const std::string& name : filesIn(directory)) {
+        shapes.insert(std::regex_replace(name, std::regex("-[0-9a-f]{12}(\\.|$)"), "-*$1"));
+    }
+    return shapes;
+}
+
+// The one file of directory named stem, a digest and extension; empty when none or several.
+inline std::string digestNamed(const std::string& directory, const std::string& stem,
+                               const std::string& extension) {
+    std::string found;
+    for (const std::string& name : filesIn(directory)) {
+        if (name.size() == stem.size() + 1 + digestInFileName + extension.size() &&
+            name.starts_with(stem + "-") && name.ends_with(extension) &&
+            name.substr(stem.size() + 1, digestInFileName).find_first_not_of("0123456789abcdef") ==
+                std::string::npos) {
+            if (!found.empty()) {
+                return {};
+            }
+            found = name;
+        }
+    }
+    return found;
 }
 
 // Publishes dir/game.exe into dir/out under https://cdn.example.test/games.

@@ -3,11 +3,13 @@
 #include "publish/publish.hpp"
 #include "publish_fixture.hpp"
 #include "support/temp_dir.hpp"
+#include "update/chunks/chunk_index.hpp"
 #include "update/signed_manifest.hpp"
 
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
@@ -33,16 +35,17 @@ TEST(PublishBuild, WritesTheGameAndAManifestTheLauncherAccepts) {
     ASSERT_EQ(outcome.error, "");
 
     const std::string channel = dir.file("out/orvanta-downloads");
-    EXPECT_EQ(filesIn(channel), (std::set<std::string>{"Orvanta-1.2.0.exe", "Orvanta-1.2.0.pack",
-                                                       "Orvanta-1.2.0.chunks", "manifest.json"}));
-    EXPECT_EQ(readFile(channel + "/Orvanta-1.2.0.exe"), "abc");
+    EXPECT_EQ(shapesIn(channel),
+              (std::set<std::string>{"Orvanta-1.2.0-*.exe", "Orvanta-1.2.0-*.pack",
+                                     "Orvanta-1.2.0-*.chunks", "manifest.json"}));
+    EXPECT_EQ(readFile(channel + "/Orvanta-1.2.0-ba7816bf8f01.exe"), "abc");
 
     const std::string json = readFile(channel + "/manifest.json");
     const auto parsed = parseManifest(json);
     ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(parsed->game_version, "1.2.0");
     EXPECT_EQ(parsed->game_url,
-              "https://cdn.example.test/games/orvanta-downloads/Orvanta-1.2.0.exe");
+              "https://cdn.example.test/games/orvanta-downloads/Orvanta-1.2.0-ba7816bf8f01.exe");
     EXPECT_EQ(parsed->game_sha256, sha256Abc);
     EXPECT_NE(json.find(R"("game_size": "3")"), std::string::npos);
     EXPECT_EQ(parsed->game_size, 3u);
@@ -65,13 +68,15 @@ TEST(PublishBuild, AnnouncesALauncherBuildBesideTheGame) {
     ASSERT_EQ(publishBuild(request).error, "");
 
     const std::string channel = dir.file("out/orvanta-downloads");
-    EXPECT_EQ(filesIn(channel),
-              (std::set<std::string>{"Orvanta-2.0.exe", "Orvanta-2.0.pack", "Orvanta-2.0.chunks",
-                                     "orvanta-launcher-1.1", "manifest.json"}));
+    EXPECT_EQ(
+        shapesIn(channel),
+        (std::set<std::string>{"Orvanta-2.0-*.exe", "Orvanta-2.0-*.pack", "Orvanta-2.0-*.chunks",
+                               "orvanta-launcher-1.1-*", "manifest.json"}));
     const auto parsed = parseManifest(readFile(channel + "/manifest.json"));
     ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(parsed->launcher_version, "1.1");
-    EXPECT_EQ(parsed->launcher_url, "http://127.0.0.1:8080/orvanta-downloads/orvanta-launcher-1.1");
+    EXPECT_EQ(parsed->launcher_url,
+              "http://127.0.0.1:8080/orvanta-downloads/orvanta-launcher-1.1-88d4266fd4e6");
     EXPECT_EQ(parsed->launcher_sha256, sha256Abcd);
     EXPECT_EQ(parsed->launcher_size, 4u);
     EXPECT_EQ(parsed->game_sha256, sha256Abc);
@@ -103,49 +108,58 @@ TEST(PublishBuild, EachVersionGetsItsOwnFileAndEarlierBuildsStay) {
     ASSERT_EQ(publishBuild(requestFor(dir, "1.1")).error, "");
 
     const std::string channel = dir.file("out/orvanta-downloads");
-    EXPECT_EQ(filesIn(channel),
-              (std::set<std::string>{"Orvanta-1.0.exe", "Orvanta-1.0.pack", "Orvanta-1.0.chunks",
-                                     "Orvanta-1.1.exe", "Orvanta-1.1.pack", "Orvanta-1.1.chunks",
-                                     "manifest.json"}));
-    EXPECT_EQ(readFile(channel + "/Orvanta-1.0.exe"), "abc");
+    EXPECT_EQ(shapesIn(channel), (std::set<std::string>{"Orvanta-1.0-*.exe", "Orvanta-1.0-*.pack",
+                                                        "Orvanta-1.0-*.chunks", "Orvanta-1.1-*.exe",
+                                                        "Orvanta-1.1-*.pack",
+                                                        "Orvanta-1.1-*.chunks", "manifest.json"}));
+    EXPECT_EQ(readFile(channel + "/Orvanta-1.0-ba7816bf8f01.exe"), "abc");
     const auto parsed = parseManifest(readFile(channel + "/manifest.json"));
     ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(parsed->game_version, "1.1");
     EXPECT_EQ(parsed->game_sha256, sha256Abcd);
 }
 
-TEST(PublishBuild, RepublishingAVersionReplacesTheFileWithoutChangingItUnderAReader) {
+// A name never holds two contents: a version published again with other bytes gets files of
+// its own, and what a player or a cache holds under the earlier names stays as it is.
+TEST(PublishBuild, RepublishingAVersionWritesNewFilesAndRewritesNone) {
     TempDir dir;
+    const std::string channel = dir.file("out/orvanta-downloads");
     writeFile(dir.file("game.exe"), "abc");
     ASSERT_EQ(publishBuild(requestFor(dir, "1.0")).error, "");
-    const std::string published = dir.file("out/orvanta-downloads/Orvanta-1.0.exe");
+    std::map<std::string, std::string> before;
+    for (const std::string& name : filesIn(channel)) {
+        before[name] = readFile(channel + "/" + name);
+    }
 
-    // A player's download in progress holds the old file open.
-    const int reader = ::open(published.c_str(), O_RDONLY);
-    ASSERT_GE(reader, 0);
     writeFile(dir.file("game.exe"), "abcd");
-    const PublishOutcome again = publishBuild(requestFor(dir, "1.0"));
-    ASSERT_EQ(again.error, "");
-    EXPECT_EQ(
-        again.result.replacedFiles,
-        (std::vector<std::string>{"Orvanta-1.0.exe", "Orvanta-1.0.pack", "Orvanta-1.0.chunks"}));
-
-    char buffer[16] = {};
-    const ssize_t got = ::pread(reader, buffer, sizeof buffer, 0);
-    ::close(reader);
-    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(got)), "abc");
-    EXPECT_EQ(readFile(published), "abcd");
-    EXPECT_EQ(parseManifest(readFile(dir.file("out/orvanta-downloads/manifest.json")))->game_sha256,
-              sha256Abcd);
-    EXPECT_EQ(filesIn(dir.file("out/orvanta-downloads")).size(), 4u);
+    ASSERT_EQ(publishBuild(requestFor(dir, "1.0")).error, "");
+    for (const auto& [name, contents] : before) {
+        if (name != "manifest.json") {
+            EXPECT_EQ(readFile(channel + "/" + name), contents) << name;
+        }
+    }
+    EXPECT_EQ(filesIn(channel).size(), 7u);
+    const std::string game = channel + "/Orvanta-1.0-88d4266fd4e6.exe";
+    const auto parsed = parseManifest(readFile(channel + "/manifest.json"));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->game_url,
+              "https://cdn.example.test/games/orvanta-downloads/Orvanta-1.0-88d4266fd4e6.exe");
+    EXPECT_EQ(parsed->game_sha256, sha256Abcd);
+    const std::string index = parsed->game_chunks_url.substr(parsed->game_chunks_url.rfind('/'));
+    EXPECT_EQ(parseChunkIndex(readFile(channel + index))->packName,
+              "Orvanta-1.0-88d4266fd4e6.pack");
 
     // Publishing the same bytes again leaves the file itself alone.
-    struct stat before {};
-    struct stat after {};
-    ASSERT_EQ(::stat(published.c_str(), &before), 0);
-    EXPECT_TRUE(publishBuild(requestFor(dir, "1.0")).result.replacedFiles.empty());
-    ASSERT_EQ(::stat(published.c_str(), &after), 0);
-    EXPECT_EQ(before.st_ino, after.st_ino);
+    struct stat first {};
+    struct stat second {};
+    ASSERT_EQ(::stat(game.c_str(), &first), 0);
+    ASSERT_EQ(publishBuild(requestFor(dir, "1.0")).error, "");
+    ASSERT_EQ(::stat(game.c_str(), &second), 0);
+    EXPECT_EQ(first.st_ino, second.st_ino);
+    // A damaged copy under the name is put right.
+    writeFile(game, "ab");
+    ASSERT_EQ(publishBuild(requestFor(dir, "1.0")).error, "");
+    EXPECT_EQ(readFile(game), "abcd");
 }
 
 TEST(PublishBuild, AFailedPublicationLeavesTheServedManifestAsItWas) {
@@ -166,17 +180,20 @@ TEST(PublishBuild, AFailedPublicationLeavesTheServedManifestAsItWas) {
 
     // The copy itself fails (a folder holds the game file's name, even for root): no manifest may
     // go live naming a file that is not there.
-    std::filesystem::create_directory(dir.file("out/orvanta-downloads/Orvanta-1.1.exe"));
+    // ("abc" is stored raw: its pack holds the same bytes and so gets the same digest.)
+    const std::string newFiles = dir.file("out/orvanta-downloads/Orvanta-1.1-ba7816bf8f01");
+    std::filesystem::create_directory(newFiles + ".exe");
     EXPECT_NE(publishBuild(requestFor(dir, "1.1")).error.find("cannot write"), std::string::npos);
     // Likewise when the pack cannot be put in place: no index may name it.
-    std::filesystem::remove(dir.file("out/orvanta-downloads/Orvanta-1.1.exe"));
-    std::filesystem::create_directory(dir.file("out/orvanta-downloads/Orvanta-1.1.pack"));
+    std::filesystem::remove(newFiles + ".exe");
+    std::filesystem::create_directory(newFiles + ".pack");
     EXPECT_NE(publishBuild(requestFor(dir, "1.1")).error.find("cannot write"), std::string::npos);
 
     EXPECT_EQ(readFile(manifestPath), before);
-    EXPECT_EQ(filesIn(dir.file("out/orvanta-downloads")),
-              (std::set<std::string>{"Orvanta-1.0.exe", "Orvanta-1.0.pack", "Orvanta-1.0.chunks",
-                                     "Orvanta-1.1.exe", "Orvanta-1.1.pack", "manifest.json"}));
+    EXPECT_EQ(
+        shapesIn(dir.file("out/orvanta-downloads")),
+        (std::set<std::string>{"Orvanta-1.0-*.exe", "Orvanta-1.0-*.pack", "Orvanta-1.0-*.chunks",
+                               "Orvanta-1.1-*.exe", "Orvanta-1.1-*.pack", "manifest.json"}));
 }
 
 std::string signingData(const std::string& name) {
@@ -250,11 +267,13 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         previous = manifest;
         previousKey = newKey;
     }
-    // Six builds with their chunk files, the manifest and its signatures.
+    // Six builds (1.1 twice with the same bytes) with their chunk files, the manifest and its
+    // signatures.
     EXPECT_EQ(filesIn(channel).size(), 20u);
 
     // Signing the live manifest again: new dates, the same build, the replaced line carried on.
-    const std::string game = readFile(channel + "/Orvanta-1.4.exe");
+    const std::string gamePath = channel + "/" + digestNamed(channel, "Orvanta-1.4", ".exe");
+    const std::string game = readFile(gamePath);
     for (const unsigned days : {7u, 0u}) {
         ResignRequest resign;
         resign.signingKeyPath =
@@ -272,7 +291,7 @@ TEST(PublishSigned, SignsEachManifestAndKeepsTheReplacedOnesLine) {
         EXPECT_EQ(manifestChannel(manifest), manifestChannel(previous));
         EXPECT_TRUE(signs(channel, 0, manifest, keyB));
         EXPECT_TRUE(signs(channel, 1, previous, keyB));
-        EXPECT_EQ(readFile(channel + "/Orvanta-1.4.exe"), game);
+        EXPECT_EQ(readFile(gamePath), game);
         previous = manifest;
     }
     EXPECT_EQ(filesIn(channel).size(), 20u);
@@ -358,23 +377,25 @@ TEST(PublishSigned, KeygenWritesAPrivateKeyOnlyItsOwnerReadsAndNeverReplacesOne)
     EXPECT_EQ(readFile(keys.privateKeyPath), before);
 }
 
-TEST(PublishNames, VersionsBecomeDistinctSafeFileNames) {
-    EXPECT_EQ(gameFileName("1.2.0"), "Orvanta-1.2.0.exe");
-    EXPECT_EQ(gameFileName("2024-06-01_rc1"), "Orvanta-2024-06-01_rc1.exe");
-    EXPECT_EQ(launcherFileName("1.1"), "orvanta-launcher-1.1");
+TEST(PublishNames, VersionsAndDigestsBecomeDistinctSafeFileNames) {
+    EXPECT_EQ(digestFileName(gameFileStem("1.2.0"), sha256Abc, ".exe"),
+              "Orvanta-1.2.0-ba7816bf8f01.exe");
+    EXPECT_EQ(gameFileStem("2024-06-01_rc1"), "Orvanta-2024-06-01_rc1");
+    EXPECT_EQ(digestFileName(launcherFileStem("1.1"), sha256Abcd, ""),
+              "orvanta-launcher-1.1-88d4266fd4e6");
 
     for (const std::string& version :
          {std::string("../../etc/passwd"), std::string("1.0 beta"), std::string("v/1"),
           std::string("caf\xC3\xA9"), std::string(300, '9')}) {
-        const std::string name = gameFileName(version);
+        const std::string name = gameFileStem(version);
         EXPECT_EQ(name.find('/'), std::string::npos) << name;
         EXPECT_EQ(name.find(' '), std::string::npos) << name;
-        EXPECT_LT(name.size(), 100u) << name;
+        EXPECT_LT(name.size(), 90u) << name;
     }
     // Texts that would sanitize alike still get different files.
-    EXPECT_NE(gameFileName("1.0 beta"), gameFileName("1.0_beta"));
-    EXPECT_NE(gameFileName("1.0 beta"), gameFileName("1.0/beta"));
-    EXPECT_NE(gameFileName(std::string(300, '9')), gameFileName(std::string(301, '9')));
+    EXPECT_NE(gameFileStem("1.0 beta"), gameFileStem("1.0_beta"));
+    EXPECT_NE(gameFileStem("1.0 beta"), gameFileStem("1.0/beta"));
+    EXPECT_NE(gameFileStem(std::string(300, '9')), gameFileStem(std::string(301, '9')));
 }
 
 TEST(PublishChecks, VersionTexts) {
