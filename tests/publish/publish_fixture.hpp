@@ -6,7 +6,6 @@
 #include "support/temp_dir.hpp"
 
 #include <filesystem>
-#include <regex>
 #include <set>
 #include <string>
 
@@ -24,11 +23,25 @@ inline std::set<std::string> filesIn(const std::string& directory) {
     return names;
 }
 
-// The names with their content digests shown as '*': "Orvanta-1.0-*.exe".
+// The name with a content digest ("-" and 12 hex digits before the extension or at the end)
+// shown as '*': "Orvanta-1.0-*.exe".
+inline std::string shapeOf(std::string name) {
+    for (std::size_t dash = name.find('-'); dash != std::string::npos;
+         dash = name.find('-', dash + 1)) {
+        const std::size_t end = dash + 1 + digestInFileName;
+        if (end <= name.size() && (end == name.size() || name[end] == '.') &&
+            name.substr(dash + 1, digestInFileName).find_first_not_of("0123456789abcdef") ==
+                std::string::npos) {
+            return name.replace(dash + 1, digestInFileName, "*");
+        }
+    }
+    return name;
+}
+
 inline std::set<std::string> shapesIn(const std::string& directory) {
     std::set<std::string> shapes;
     for (const std::string& name : filesIn(directory)) {
-        shapes.insert(std::regex_replace(name, std::regex("-[0-9a-f]{12}(\\.|$)"), "-*$1"));
+        shapes.insert(shapeOf(name));
     }
     return shapes;
 }
