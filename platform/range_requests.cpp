@@ -104,9 +104,12 @@ RangeAnswer::Verdict RangeAnswer::headersEnd(long status) {
         return verdict_;
     }
     // A server that answers one range at a time, or none, gives the whole file or a single
-    // range here: asking range by range may still work. Anything else will not.
-    verdict_ = status == 200 || (status == 206 && contentRanges_ == 1) ? Verdict::oneAtATime
-                                                                       : Verdict::refused;
+    // range here, and some caches (Varnish) 416 although every range lies in the file: asking
+    // range by range may still work (and a range truly past the end is refused then). Anything
+    // else will not.
+    verdict_ = status == 200 || status == 416 || (status == 206 && contentRanges_ == 1)
+                   ? Verdict::oneAtATime
+                   : Verdict::refused;
     return verdict_;
 }
 

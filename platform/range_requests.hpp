@@ -45,7 +45,7 @@ class RangeAnswer {
     enum class Verdict {
         pending,    // the headers are not all in
         accepted,   // the body is the ranges asked for, as far as the headers tell
-        oneAtATime, // several ranges asked, one range or the whole file answered
+        oneAtATime, // several ranges asked, one range, the whole file or 416 answered
         refused     // an answer, but not the ranges asked for
     };
 

@@ -134,8 +134,8 @@ inline ChunkAt chunkAt(const ChunkFiles& files, std::uint64_t offset) {
 }
 
 // How the pack's server answers ranges: many in one request, one per request (a request for
-// several gets the first alone), or none (the whole pack with 200).
-enum class RangeServer { many, one, none };
+// several gets the first alone, or 416 as Varnish answers it), or none (the whole pack with 200).
+enum class RangeServer { many, one, oneElse416, none };
 
 // Version 1.0 installed; the server holds 2.0 whole, its index and its pack. The pack answers
 // ranges as rangeServer says and counts what it sends; it can be made to drop the connection after
@@ -174,38 +174,43 @@ class ChunkInstall : public testing::Test {
                                 const std::lock_guard lock(servedLock);
                                 res.set_content(served.index, "application/octet-stream");
                             });
-        server.server().Get(
-            "/Orvanta-2.0.pack", [this](const httplib::Request& req, httplib::Response& res) {
-                const std::lock_guard lock(servedLock);
-                if (served.rangeServer == RangeServer::none) {
-                    // The whole pack with 200, as a server that knows no ranges sends it.
-                    res.status = 200;
-                    res.set_chunked_content_provider(
-                        "application/octet-stream", [this](std::size_t, httplib::DataSink& sink) {
-                            const std::lock_guard inner(servedLock);
-                            sink.write(served.pack.data(), served.pack.size());
-                            sink.done();
-                            return true;
-                        });
-                    return;
-                }
-                ++packRequests;
-                served.ranges.push_back(req.get_header_value("Range"));
-                if (served.rangeServer == RangeServer::one && req.ranges.size() > 1) {
-                    serveFirstRangeAlone(req, res);
-                    return;
-                }
-                if (req.ranges.size() > 1) {
-                    serveManyRanges(req, res);
-                    return;
-                }
-                res.set_content_provider(
-                    served.pack.size(), "application/octet-stream",
-                    [this](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        server.server().Get("/Orvanta-2.0.pack", [this](const httplib::Request& req,
+                                                        httplib::Response& res) {
+            const std::lock_guard lock(servedLock);
+            if (served.rangeServer == RangeServer::none) {
+                // The whole pack with 200, as a server that knows no ranges sends it.
+                res.status = 200;
+                res.set_chunked_content_provider(
+                    "application/octet-stream", [this](std::size_t, httplib::DataSink& sink) {
                         const std::lock_guard inner(servedLock);
-                        return sendPackBytes(sink, offset, length) > 0;
+                        sink.write(served.pack.data(), served.pack.size());
+                        sink.done();
+                        return true;
                     });
-            });
+                return;
+            }
+            ++packRequests;
+            served.ranges.push_back(req.get_header_value("Range"));
+            if (served.rangeServer == RangeServer::one && req.ranges.size() > 1) {
+                serveFirstRangeAlone(req, res);
+                return;
+            }
+            if (served.rangeServer == RangeServer::oneElse416 && req.ranges.size() > 1) {
+                res.status = 416;
+                res.set_header("Content-Range", "bytes */" + std::to_string(served.pack.size()));
+                return;
+            }
+            if (req.ranges.size() > 1) {
+                serveManyRanges(req, res);
+                return;
+            }
+            res.set_content_provider(
+                served.pack.size(), "application/octet-stream",
+                [this](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                    const std::lock_guard inner(servedLock);
+                    return sendPackBytes(sink, offset, length) > 0;
+                });
+        });
         server.start();
         writeFile(exePath, oldBuild, true);
     }
