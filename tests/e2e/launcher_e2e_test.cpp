@@ -1,19 +1,15 @@
-// The launcher as a player meets it: the program built for the test server, a real nginx with a
-// test CA on loopback, builds published with orvanta-publish, a real window under Xvfb.
-//
+// The launcher's scenarios against a channel served by nginx directly (launcher_e2e_fixture.hpp).
 // The Windows build's ctest runs this same program with ORVANTA_E2E_WINDOWS_* set: the scenarios
 // then drive orvanta-launcher-e2e.exe under Wine, with the Windows sample game as the build.
 
-#include "e2e_support.hpp"
+#include "launcher_e2e_fixture.hpp"
 #include "support/same_bytes.hpp"
 #include "support/temp_dir.hpp"
 #include "update/signed_manifest.hpp"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iostream>
 #include <set>
 
 namespace orvanta::e2e {
@@ -21,339 +17,7 @@ namespace {
 
 using test::fileExists;
 using test::readFile;
-using test::TempDir;
 using test::writeFile;
-
-// Where the screen shows what, in window pixels.
-constexpr int dotX = 51, dotY = 157;                // status dot
-constexpr int buttonX = 290, buttonY = 382;         // button centre, where a click lands
-constexpr int buttonFillX = 200, buttonFillY = 396; // inside the button, clear of label and shine
-constexpr int progressY = 206;
-
-constexpr Rgb readyDot{110, 200, 70};
-constexpr Rgb errorDot{235, 95, 75};
-constexpr Rgb readyButton{92, 150, 48};
-constexpr Rgb readyButtonHovered{118, 185, 62};
-constexpr Rgb errorButton{170, 92, 48};
-constexpr Rgb progressColour{110, 180, 60};
-constexpr Rgb errorText{170, 55, 40};
-
-// The launchers under test and where they live.
-struct Target {
-    bool windows = false;
-    std::string launcher = ORVANTA_E2E_LAUNCHER;
-    std::string signedLauncher = ORVANTA_E2E_SIGNED_LAUNCHER;
-    // The unsigned launcher as its next version, the build a launcher updates itself to.
-    std::string nextLauncher = ORVANTA_E2E_NEXT_LAUNCHER;
-    std::string ca = ORVANTA_E2E_CA; // the CA (ca.pem, ca.key) the launchers were built to trust
-    std::string baseUrl = "https://127.0.0.1:" + std::to_string(ORVANTA_E2E_PORT);
-    int port = ORVANTA_E2E_PORT;
-    // Windows only: the Wine prefix, the sample game's build and the installer.
-    std::string prefix, game, installer;
-};
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-const Target& target() {
-    static const Target chosen = [] {
-        Target t;
-        if (environment("ORVANTA_E2E_WINDOWS_LAUNCHER").empty()) {
-            return t;
-        }
-        t.windows = true;
-        t.launcher = environment("ORVANTA_E2E_WINDOWS_LAUNCHER");
-        t.signedLauncher = environment("ORVANTA_E2E_WINDOWS_SIGNED_LAUNCHER");
-        t.nextLauncher = environment("ORVANTA_E2E_WINDOWS_NEXT_LAUNCHER");
-        t.ca = environment("ORVANTA_E2E_WINDOWS_CA");
-        t.port = std::atoi(environment("ORVANTA_E2E_WINDOWS_PORT").c_str());
-        // Wine's WinHTTP refuses certificates for IP addresses.
-        t.baseUrl = "https://localhost:" + std::to_string(t.port);
-        t.prefix = environment("ORVANTA_E2E_WINDOWS_PREFIX");
-        t.game = environment("ORVANTA_E2E_WINDOWS_GAME");
-        t.installer = environment("ORVANTA_E2E_WINDOWS_INSTALLER");
-        return t;
-    }();
-    return chosen;
-}
-
-// Every build carries this much data after its program, the same in every build, so most of a
-// build's chunks are those of the build before.
-constexpr std::size_t sharedPayloadBytes = 2 << 20;
-
-// Deterministic text of a few letters, which compresses to about half and gives the chunker
-// boundaries to find.
-std::string payload(std::size_t size) {
-    std::string text(size, '\n');
-    std::uint32_t state = 0x4f72766e;
-    for (std::size_t i = 0; i < size; ++i) {
-        state = state * 1664525u + 1013904223u;
-        if (i % 64 != 63) {
-            text[i] = static_cast<char>('a' + (state >> 28));
-        }
-    }
-    return text;
-}
-
-// A game build: the program, then the shared payload (which a program, Linux script or Windows
-// executable, never reads). On Linux a script that records that it ran, and which build it was;
-// on Windows the sample game, its build named in bytes appended to the program.
-std::string gameBuild(const std::string& build, std::size_t payloadBytes = sharedPayloadBytes) {
-    if (target().windows) {
-        static const std::string game = readFile(target().game);
-        return game + "\n# Orvanta test build " + build + "\n" + payload(payloadBytes) +
-               "\n# end of build " + build + "\n";
-    }
-    // Marked at both ends, so that an update has two places to fetch.
-    return "#!/bin/sh\n# Orvanta test build " + build + "\necho " + build +
-           " > \"$ORVANTA_E2E_MARKER\"\nexit 0\n" + payload(payloadBytes) + "\n# end of build " +
-           build + "\n";
-}
-
-EnvChanges wineEnvironment(const std::string& display) {
-    EnvChanges env = noProxyEnvironment();
-    env["WINEPREFIX"] = target().prefix;
-    env["WINEDEBUG"] = "-all";
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d";
-    env["DISPLAY"] = display;
-    return env;
-}
-
-// A Wine command (wine, wineboot, wineserver), found on the PATH.
-std::vector<std::string> wineCommand(std::vector<std::string> argv) {
-    argv.insert(argv.begin(), "/usr/bin/env");
-    return argv;
-}
-
-// The Windows user folder of the prefix (drive_c/users/<name>), made on first use.
-std::string wineUserFolder() {
-    std::error_code ignored;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(target().prefix + "/drive_c/users", ignored)) {
-        if (entry.path().filename() != "Public") {
-            return entry.path().string();
-        }
-    }
-    return "";
-}
-
-std::set<std::string> filesIn(const std::string& directory) {
-    std::set<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(directory, ignored)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
-class LauncherEndToEnd : public testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        certificateDir_ = new TempDir();
-        std::filesystem::create_directories(certificateDir_->file("trusted"));
-        std::filesystem::create_directories(certificateDir_->file("untrusted"));
-        // The launchers carry this CA's certificate compiled in; the bundle file they were
-        // built from is gone, so trusting the server proves they need no file at run time.
-        trusted_ =
-            makeCertificates(certificateDir_->file("trusted"), "Orvanta test CA", target().ca);
-        untrusted_ = makeCertificates(certificateDir_->file("untrusted"), "Stranger CA");
-        if (target().windows && !fileExists(target().prefix + "/system.reg")) {
-            // Making a Wine prefix takes a while; it is made once and kept with the build.
-            EnvChanges env = wineEnvironment("");
-            env["DISPLAY"] = std::nullopt;
-            runProgram(wineCommand({"wineboot", "--init"}), env);
-            runProgram(wineCommand({"wineserver", "-w"}), env);
-        }
-    }
-    static void TearDownTestSuite() {
-        delete certificateDir_;
-        certificateDir_ = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_EQ(trusted_.error, "");
-        ASSERT_EQ(untrusted_.error, "");
-        for (const char* sub : {"site", "data", "home", "work", "nginx", "x"}) {
-            std::filesystem::create_directories(dir_.file(sub));
-        }
-        // Fonts found the way a player's copy finds them: assets/fonts beside the working folder.
-        std::filesystem::create_directories(dir_.file("work/assets"));
-        std::filesystem::create_directory_symlink(ORVANTA_SOURCE_DIR "/assets/fonts",
-                                                  dir_.file("work/assets/fonts"));
-        display_.emplace(dir_.file("x"));
-        ASSERT_TRUE(display_->ok()) << readFile(dir_.file("x/xvfb.log"));
-        client_.emplace(display_->name());
-        ASSERT_TRUE(client_->ok());
-        nginx_.emplace(dir_.file("nginx"), dir_.file("site"), trusted_.certPath, trusted_.keyPath,
-                       target().port);
-        if (target().windows) {
-            ASSERT_FALSE(wineUserFolder().empty()) << "no Wine prefix in " << target().prefix;
-            std::filesystem::remove_all(installDir());
-            // The player's copy: the program with the fonts folder beside it. Plain Wine has
-            // none of the Windows fonts, so these are the ones drawn.
-            std::filesystem::create_directories(dir_.file("app"));
-            std::filesystem::copy(ORVANTA_SOURCE_DIR "/assets/fonts", dir_.file("app/fonts"));
-        }
-    }
-
-    void TearDown() override {
-        if (HasFailure() && lastShot_) {
-            const std::string path = std::string(ORVANTA_E2E_ARTIFACTS) + "/" +
-                                     testing::UnitTest::GetInstance()->current_test_info()->name() +
-                                     ".ppm";
-            lastShot_->savePpm(path);
-            std::cerr << "last screen saved to " << path << "\nlauncher output:\n"
-                      << readFile(dir_.file("launcher.log")) << "\nnginx access log:\n"
-                      << (nginx_ ? nginx_->accessLog() : "") << "\nnginx error log:\n"
-                      << readFile(dir_.file("nginx/error.log")) << "\n";
-        }
-        launcher_.reset();
-        if (target().windows) {
-            // Wine's server outlives the programs and holds on to this test's display.
-            runProgram(wineCommand({"wineserver", "-k"}),
-                       wineEnvironment(display_ ? display_->name() : ""));
-        }
-        nginx_.reset();
-        client_.reset();
-        display_.reset();
-    }
-
-    void publish(const std::string& version, const std::string& signingKey = {},
-                 std::size_t payloadBytes = sharedPayloadBytes,
-                 const std::vector<std::string>& more = {}) {
-        writeFile(dir_.file("build.exe"), gameBuild(version, payloadBytes), true);
-        std::vector<std::string> argv = {ORVANTA_PUBLISH_PROGRAM,
-                                         "--game",
-                                         dir_.file("build.exe"),
-                                         "--version",
-                                         version,
-                                         "--base-url",
-                                         target().baseUrl,
-                                         "--out",
-                                         dir_.file("site")};
-        if (!signingKey.empty()) {
-            argv.insert(argv.end(), {"--signing-key", signingKey});
-        }
-        argv.insert(argv.end(), more.begin(), more.end());
-        const RunResult run = runProgram(argv);
-        ASSERT_EQ(run.exitCode, 0) << run.output;
-    }
-
-    std::string installDir() const {
-        return target().windows ? wineUserFolder() + "/AppData/Local/Orvanta"
-                                : dir_.file("data/Orvanta");
-    }
-    std::string installedGame() const { return installDir() + "/Orvanta.exe"; }
-    std::uint64_t packSize(const std::string& version) const {
-        return std::filesystem::file_size(
-            dir_.file("site/orvanta-downloads/Orvanta-" + version + ".pack"));
-    }
-    std::string marker() const { return dir_.file("game-started.txt"); }
-
-    // Whether the game has started: the build's marker on Linux, the sample game's window on
-    // Windows.
-    bool gameStarted(const std::string& build = {}) {
-        if (target().windows) {
-            return client_->findWindow("Orvanta sample build") != 0;
-        }
-        return build.empty() ? fileExists(marker()) : readFile(marker()) == build + "\n";
-    }
-
-    void startLauncher(const std::string& program = target().launcher) {
-        launcher_.reset();
-        if (target().windows) {
-            // The player's copy, unless the program already is one.
-            const std::string copy =
-                dir_.file("app/" + std::filesystem::path(program).filename().string());
-            if (program != copy) {
-                std::filesystem::copy_file(program, copy,
-                                           std::filesystem::copy_options::overwrite_existing);
-            }
-            launcher_.emplace(wineCommand({"wine", copy}), dir_.file("work"),
-                              wineEnvironment(display_->name()), dir_.file("launcher.log"));
-        } else {
-            EnvChanges env = noProxyEnvironment();
-            env["DISPLAY"] = display_->name();
-            env["XDG_DATA_HOME"] = dir_.file("data");
-            env["HOME"] = dir_.file("home");
-            env["ORVANTA_E2E_MARKER"] = marker();
-            launcher_.emplace(std::vector<std::string>{program}, dir_.file("work"), env,
-                              dir_.file("launcher.log"));
-        }
-        window_ = 0;
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                window_ = client_->findWindow("Orvanta");
-                return window_ != 0 || !launcher_->running();
-            },
-            60s))
-            << "no launcher window appeared";
-        ASSERT_NE(window_, 0u) << "the launcher ended early: "
-                               << readFile(dir_.file("launcher.log"));
-    }
-
-    // Waits until the status dot shows dot, keeping the screen it was seen on.
-    bool waitForDot(Rgb dot) {
-        return waitUntil(
-            [&] {
-                lastShot_ = client_->capture(window_);
-                return lastShot_ && lastShot_->width > dotX && lastShot_->height > dotY &&
-                       lastShot_->at(dotX, dotY).near(dot);
-            },
-            90s, 150ms);
-    }
-
-    void expectReadyScreen() {
-        ASSERT_TRUE(waitForDot(readyDot))
-            << "never Ready; dot shows " << (lastShot_ ? toString(lastShot_->at(dotX, dotY)) : "-");
-        const Screenshot& shot = *lastShot_;
-        EXPECT_EQ(shot.width, 580);
-        EXPECT_EQ(shot.height, 460);
-        const Rgb fill = shot.at(buttonFillX, buttonFillY);
-        EXPECT_TRUE(fill.near(readyButton) || fill.near(readyButtonHovered)) << toString(fill);
-        // A full progress bar: the fill runs the whole track.
-        for (int x : {48, 120, 290, 460, 531}) {
-            EXPECT_TRUE(shot.at(x, progressY).near(progressColour))
-                << "progress at x " << x << ": " << toString(shot.at(x, progressY));
-        }
-    }
-
-    void expectErrorScreen() {
-        // Keep the pointer off the button so its colour is the plain one.
-        ASSERT_TRUE(moveMouse(display_->name(), window_, 5, 5));
-        ASSERT_TRUE(waitForDot(errorDot))
-            << "never Error; dot shows " << (lastShot_ ? toString(lastShot_->at(dotX, dotY)) : "-");
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                lastShot_ = client_->capture(window_);
-                return lastShot_ && lastShot_->at(buttonFillX, buttonFillY).near(errorButton);
-            },
-            10s));
-        // The status line is written in the error colour.
-        EXPECT_GT(lastShot_->count(64, 140, 540, 170, errorText, 8), 20);
-    }
-
-    void closeAndExpectExitZero() {
-        ASSERT_TRUE(client_->requestClose(window_));
-        const std::optional<int> code = launcher_->waitForExit(30s);
-        ASSERT_TRUE(code.has_value()) << "the launcher did not end after its window was closed";
-        EXPECT_EQ(*code, 0) << readFile(dir_.file("launcher.log"));
-    }
-
-    TempDir dir_;
-    std::optional<VirtualDisplay> display_;
-    std::optional<DisplayClient> client_;
-    std::optional<Nginx> nginx_;
-    std::optional<Process> launcher_;
-    unsigned long window_ = 0;
-    std::optional<Screenshot> lastShot_;
-
-    static inline TempDir* certificateDir_ = nullptr;
-    static inline TestCertificates trusted_;
-    static inline TestCertificates untrusted_;
-};
 
 TEST_F(LauncherEndToEnd, FirstStartInstallsAndASecondStartFetchesOnlyTheManifest) {
     publish("1.0");
@@ -365,18 +29,18 @@ TEST_F(LauncherEndToEnd, FirstStartInstallsAndASecondStartFetchesOnlyTheManifest
     EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("1.0")));
     EXPECT_EQ(readFile(installDir() + "/version.txt"), "1.0");
     // Installed from its chunks: the index once, the pack in one or more ranges.
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.chunks"), 1);
-    const int packRequests = nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.pack");
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("1.0", "chunks")), 1);
+    const int packRequests = nginx_->requestsFor(channelRequest("1.0", "pack"));
     EXPECT_GE(packRequests, 1);
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.exe"), 0);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("1.0", "exe")), 0);
     closeAndExpectExitZero();
 
     startLauncher();
     expectReadyScreen();
     EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/manifest.json"), 2);
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.chunks"), 1);
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.pack"), packRequests);
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.0.exe"), 0);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("1.0", "chunks")), 1);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("1.0", "pack")), packRequests);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("1.0", "exe")), 0);
     closeAndExpectExitZero();
 }
 
@@ -393,10 +57,10 @@ TEST_F(LauncherEndToEnd, ANewlyPublishedBuildIsInstalledAtTheNextStart) {
     expectReadyScreen();
     EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("1.1")));
     EXPECT_EQ(readFile(installDir() + "/version.txt"), "1.1");
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.chunks"), 1);
-    EXPECT_GE(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.pack"), 1);
-    EXPECT_LT(nginx_->bytesSentFor("GET /orvanta-downloads/Orvanta-1.1.pack"), packSize("1.1") / 2);
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.1.exe"), 0);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("1.1", "chunks")), 1);
+    EXPECT_GE(nginx_->requestsFor(channelRequest("1.1", "pack")), 1);
+    EXPECT_LT(nginx_->bytesSentFor(channelRequest("1.1", "pack")), packSize("1.1") / 2);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("1.1", "exe")), 0);
     EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
     closeAndExpectExitZero();
 
@@ -409,8 +73,8 @@ TEST_F(LauncherEndToEnd, ANewlyPublishedBuildIsInstalledAtTheNextStart) {
     startLauncher();
     expectReadyScreen();
     EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("1.2")));
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.2.pack"), 3);
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-1.2.exe"), 0);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("1.2", "pack")), 3);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("1.2", "exe")), 0);
     closeAndExpectExitZero();
 }
 
@@ -431,10 +95,9 @@ TEST_F(LauncherEndToEnd, PlayRepairsAModifiedGameThenStartsIt) {
     expectReadyScreen();
     // Repaired from its chunks: the install and the repair each fetched the index, and the
     // repair only the damaged end of the pack.
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-2.0.chunks"), 2);
-    EXPECT_LT(nginx_->bytesSentFor("GET /orvanta-downloads/Orvanta-2.0.pack"),
-              packSize("2.0") * 3 / 2);
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-2.0.exe"), 0);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("2.0", "chunks")), 2);
+    EXPECT_LT(nginx_->bytesSentFor(channelRequest("2.0", "pack")), packSize("2.0") * 3 / 2);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("2.0", "exe")), 0);
     EXPECT_FALSE(gameStarted()) << "the repairing click must not also start the game";
 
     ASSERT_TRUE(click(display_->name(), window_, buttonX, buttonY));
@@ -469,7 +132,7 @@ TEST_F(LauncherEndToEnd, AnInstallCutShortByAKillGoesOnFromWhereItStopped) {
     constexpr std::size_t payloadBytes = 12 << 20;
     publish("7.0", {}, payloadBytes);
     const std::uint64_t pack = packSize("7.0");
-    const std::string packRequest = "GET /orvanta-downloads/Orvanta-7.0.pack";
+    const std::string packRequest = channelRequest("7.0", "pack");
     // About four seconds for the whole pack.
     nginx_->limitPackRate(std::to_string(pack / 4));
     ASSERT_EQ(nginx_->start(), "");
@@ -497,7 +160,7 @@ TEST_F(LauncherEndToEnd, AnInstallCutShortByAKillGoesOnFromWhereItStopped) {
     EXPECT_TRUE(test::sameBytes(readFile(installedGame()), gameBuild("7.0", payloadBytes)));
     EXPECT_EQ(filesIn(installDir()), (std::set<std::string>{"Orvanta.exe", "version.txt"}));
     EXPECT_LE(nginx_->bytesSentFor(packRequest) - sentBeforeKill, pack * 6 / 10);
-    EXPECT_EQ(nginx_->requestsFor("GET /orvanta-downloads/Orvanta-7.0.exe"), 0);
+    EXPECT_EQ(nginx_->requestsFor(channelRequest("7.0", "exe")), 0);
     closeAndExpectExitZero();
 }
 
@@ -523,7 +186,8 @@ TEST_F(LauncherEndToEnd, AServerCertificateFromAnotherAuthorityIsRefused) {
 }
 
 // A launcher built with the studio's key refuses a manifest changed after signing (fetched twice),
-// downloading nothing, and installs the signed one; a launcher without a key installs from the same channel.
+// downloading nothing, and installs the signed one; a launcher without a key installs from the same
+// channel.
 TEST_F(LauncherEndToEnd, ASignedChannelServesLaunchersWithAndWithoutTheKey) {
     publish("5.0", std::string(ORVANTA_SOURCE_DIR) + "/tests/data/signing/studio-a.pem");
     ASSERT_EQ(nginx_->start(), "");
