@@ -3,11 +3,11 @@
 #include "support/temp_dir.hpp"
 
 #include <arpa/inet.h>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <netinet/in.h>
-#include <regex>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -29,11 +29,19 @@ OriginServer originFromSample(const std::string& sample, const std::string& site
     for (std::string line; std::getline(lines, line);) {
         text += line.substr(0, line.find('#')) + "\n";
     }
-    std::smatch opening;
-    if (!std::regex_search(text, opening, std::regex(R"((^|\s)server\s*\{)"))) {
+    // The first "server" word followed by its block's brace.
+    std::size_t open = std::string::npos;
+    for (std::size_t at = text.find("server"); at != std::string::npos && open == std::string::npos;
+         at = text.find("server", at + 1)) {
+        const std::size_t brace = text.find_first_not_of(" \t\n", at + 6);
+        if ((at == 0 || std::isspace(static_cast<unsigned char>(text[at - 1]))) &&
+            brace != std::string::npos && text[brace] == '{') {
+            open = brace;
+        }
+    }
+    if (open == std::string::npos) {
         return {"", "no server block in the sample"};
     }
-    const std::size_t open = static_cast<std::size_t>(opening.position(0) + opening.length(0)) - 1;
     std::size_t close = open;
     for (int depth = 0; close < text.size(); ++close) {
         depth += text[close] == '{' ? 1 : text[close] == '}' ? -1 : 0;
