@@ -323,7 +323,18 @@ void LauncherEndToEnd::closeAndExpectExitZero() {
     ASSERT_TRUE(client_->requestClose(window_));
     const std::optional<int> code = launcher_->waitForExit(30s);
     ASSERT_TRUE(code.has_value()) << "the launcher did not end after its window was closed";
-    EXPECT_EQ(*code, 0) << readFile(dir_.file("launcher.log"));
+    const std::string log = readFile(dir_.file("launcher.log"));
+    // In a sanitizer build, LeakSanitizer's tracer has been seen to crash, rarely and under load,
+    // while it stops the threads for its check at exit ("has encountered a fatal error", no
+    // report). The launcher had ended; only the check did not run. Said, not failed; a leak
+    // report still fails.
+    if (*code != 0 &&
+        log.find("LeakSanitizer has encountered a fatal error") != std::string::npos &&
+        log.find("detected memory leaks") == std::string::npos) {
+        std::cerr << "LeakSanitizer could not check this launcher at exit:\n" << log << "\n";
+        return;
+    }
+    EXPECT_EQ(*code, 0) << log;
 }
 
 } // namespace orvanta::e2e
