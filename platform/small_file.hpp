@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace orvanta {
 
@@ -10,5 +12,17 @@ namespace orvanta {
 // anything else: a missing or unreadable file, a larger one, a link, a folder, a FIFO or a
 // device. Never waits on a FIFO or a device.
 std::optional<std::string> readSmallFile(const std::string& path, std::size_t maxBytes);
+
+// The lines of a record file's text, empty ones left out.
+inline std::vector<std::string> nonEmptyLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty()) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
 
 } // namespace orvanta

@@ -1,6 +1,7 @@
 #include "publish/channel_prune.hpp"
 
 #include "platform/posix/file_sync.hpp"
+#include "platform/small_file.hpp"
 #include "publish/channel_files.hpp"
 #include "publish/channel_lock.hpp"
 #include "update/chunks/chunk_index.hpp"
@@ -17,17 +18,6 @@ namespace orvanta::publish {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty()) {
-            result.push_back(line);
-        }
-    }
-    return result;
-}
 
 // The file name an address ends in: its last path segment, without query or fragment.
 std::string lastSegment(const std::string& url) {
@@ -73,7 +63,7 @@ std::optional<std::set<std::string>> liveNames(const std::string& channel, std::
 std::string recordPublication(const std::string& channelDirectory,
                               const std::vector<std::string>& fileNames) {
     const std::string path = channelDirectory + "/" + publicationRecordName;
-    std::vector<std::string> record = lines(readWholeFile(path).value_or(std::string()));
+    std::vector<std::string> record = nonEmptyLines(readWholeFile(path).value_or(std::string()));
     std::string line;
     for (const std::string& name : fileNames) {
         line += (line.empty() ? "" : " ") + name;
@@ -112,7 +102,7 @@ PruneOutcome pruneChannel(const PruneRequest& request) {
         return outcome;
     }
     const std::vector<std::string> record =
-        lines(readWholeFile(channel + "/" + publicationRecordName).value_or(std::string()));
+        nonEmptyLines(readWholeFile(channel + "/" + publicationRecordName).value_or(std::string()));
     for (std::size_t i = record.size() > request.keep ? record.size() - request.keep : 0;
          i < record.size(); ++i) {
         std::istringstream names(record[i]);

@@ -3,11 +3,11 @@
 #include "platform/http.hpp"
 #include "platform/launcher_process.hpp"
 #include "platform/sha256.hpp"
+#include "platform/small_file.hpp"
 #include "update/install.hpp"
 #include "update/versions.hpp"
 
 #include <cstdint>
-#include <sstream>
 #include <utility>
 
 namespace orvanta {
@@ -16,17 +16,6 @@ namespace {
 
 // Refused digests kept: a few are plenty, and the record stays far below its size limit.
 constexpr std::size_t maxRefused = 16;
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.empty()) {
-            lines.push_back(line);
-        }
-    }
-    return lines;
-}
 
 } // namespace
 
@@ -124,7 +113,7 @@ bool LauncherUpdate::handOver(std::chrono::milliseconds wait,
 }
 
 bool LauncherUpdate::refused(const std::string& sha256) const {
-    for (const std::string& line : linesOf(readTrimmedFile(refusedPath_))) {
+    for (const std::string& line : nonEmptyLines(readTrimmedFile(refusedPath_))) {
         if (equalsIgnoreCase(line, sha256)) {
             return true;
         }
@@ -133,7 +122,7 @@ bool LauncherUpdate::refused(const std::string& sha256) const {
 }
 
 void LauncherUpdate::refuse(const std::string& sha256) const {
-    std::vector<std::string> lines = linesOf(readTrimmedFile(refusedPath_));
+    std::vector<std::string> lines = nonEmptyLines(readTrimmedFile(refusedPath_));
     lines.push_back(sha256);
     if (lines.size() > maxRefused) {
         lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(maxRefused));
